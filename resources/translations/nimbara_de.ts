@@ -1,0 +1,215 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="de">
+<context>
+    <name>Nimbara</name>
+    <message>
+        <source>TOUR_WINDOW_TITLE</source>
+        <translation>Kurze Einführung</translation>
+    </message>
+    <message>
+        <source>LOCK_BUTTON</source>
+        <translation>Sperren</translation>
+    </message>
+    <message>
+        <source>UNITS_BUTTON</source>
+        <translation>°C / °F</translation>
+    </message>
+    <message>
+        <source>DATE_BUTTON</source>
+        <translation>Uhr</translation>
+    </message>
+    <message>
+        <source>LOCATION_BUTTON</source>
+        <translation>Ort</translation>
+    </message>
+    <message>
+        <source>ALIGN_BUTTON</source>
+        <translation>Ausrichtung</translation>
+    </message>
+    <message>
+        <source>COLOR_BUTTON</source>
+        <translation>Farbe</translation>
+    </message>
+    <message>
+        <source>UPDATING_WEATHER</source>
+        <translation>WETTER WIRD GELADEN</translation>
+    </message>
+    <message>
+        <source>PLEASE_WAIT</source>
+        <translation>BITTE WARTEN</translation>
+    </message>
+    <message>
+        <source>OUTDATED_VERSION</source>
+        <translation>VERALTETE VERSION</translation>
+    </message>
+    <message>
+        <source>PLEASE_UPDATE_APPLICATION</source>
+        <translation>BITTE NIMBARA AKTUALISIEREN</translation>
+    </message>
+    <message>
+        <source>BLACKLIST</source>
+        <translation>DIENST VERWEIGERT</translation>
+    </message>
+    <message>
+        <source>DATA_DOWNLOAD_ERROR</source>
+        <translation>WETTER NICHT VERFÜGBAR</translation>
+    </message>
+    <message>
+        <source>LOCATION_SERVICES_DISABLED</source>
+        <translation>ORTUNGSDIENSTE AUS</translation>
+    </message>
+    <message>
+        <source>LOCATION_SERVICES_ENABLE</source>
+        <translation>ORTUNGSDIENSTE EINSCHALTEN</translation>
+    </message>
+    <message>
+        <source>LOCATION_DENIED_TITLE</source>
+        <translation>ORTUNG NICHT ERLAUBT</translation>
+    </message>
+    <message>
+        <source>LOCATION_DENIED_SUBTITLE</source>
+        <translation>ERLAUBEN SIE NIMBARA DEN ZUGRIFF AUF IHREN ORT</translation>
+    </message>
+    <message>
+        <source>STEP_1</source>
+        <translation>Nimbara liegt auf Ihrem Schreibtisch unter Ihren Fenstern und zeigt Uhrzeit, Wetter und Ort. Zeigen Sie darauf, um den Schloss-Knopf zu sehen.</translation>
+    </message>
+    <message>
+        <source>STEP_2</source>
+        <translation>Entsperren Sie das Widget, um es zu verschieben, zu vergrößern und Farbe, Einheit, Uhr, Ort und Ausrichtung zu wählen. Sperren Sie es wieder, damit es an seinem Platz bleibt.</translation>
+    </message>
+    <message>
+        <source>PROGRESS_STEP_1</source>
+        <translation>Schritt 1 von 2</translation>
+    </message>
+    <message>
+        <source>PROGRESS_STEP_2</source>
+        <translation>Schritt 2 von 2</translation>
+    </message>
+    <message>
+        <source>SKIP_BUTTON</source>
+        <translation>Überspringen</translation>
+    </message>
+    <message>
+        <source>NEXT_BUTTON</source>
+        <translation>Weiter</translation>
+    </message>
+    <message>
+        <source>FINISH_BUTTON</source>
+        <translation>Fertig</translation>
+    </message>
+    <message>
+        <source>CLEAR</source>
+        <translation>KLAR</translation>
+    </message>
+    <message>
+        <source>PARTLY-CLOUDY</source>
+        <translation>TEILWEISE BEWÖLKT</translation>
+    </message>
+    <message>
+        <source>CLOUDY</source>
+        <translation>BEWÖLKT</translation>
+    </message>
+    <message>
+        <source>FOG</source>
+        <translation>NEBEL</translation>
+    </message>
+    <message>
+        <source>DRIZZLE</source>
+        <translation>NIESELREGEN</translation>
+    </message>
+    <message>
+        <source>FREEZING-RAIN</source>
+        <translation>GEFRIERENDER REGEN</translation>
+    </message>
+    <message>
+        <source>RAIN</source>
+        <translation>REGEN</translation>
+    </message>
+    <message>
+        <source>SHOWERS</source>
+        <translation>SCHAUER</translation>
+    </message>
+    <message>
+        <source>SNOW</source>
+        <translation>SCHNEE</translation>
+    </message>
+    <message>
+        <source>THUNDERSTORM</source>
+        <translation>GEWITTER</translation>
+    </message>
+    <message>
+        <source>ABOUT_MENU</source>
+        <translation>Über Nimbara</translation>
+    </message>
+    <message>
+        <source>FEEDBACK_MENU</source>
+        <translation>Rückmeldung senden…</translation>
+    </message>
+    <message>
+        <source>QUIT_MENU</source>
+        <translation>Nimbara beenden</translation>
+    </message>
+    <message>
+        <source>START_AT_LOGIN</source>
+        <translation>Beim Anmelden starten</translation>
+    </message>
+    <message>
+        <source>FEEDBACK_WINDOW_TITLE</source>
+        <translation>Rückmeldung</translation>
+    </message>
+    <message>
+        <source>FEEDBACK_TYPE_BUG</source>
+        <translation>Fehler</translation>
+    </message>
+    <message>
+        <source>FEEDBACK_TYPE_IDEA</source>
+        <translation>Idee</translation>
+    </message>
+    <message>
+        <source>FEEDBACK_TYPE_QUESTION</source>
+        <translation>Frage</translation>
+    </message>
+    <message>
+        <source>FEEDBACK_TYPE_OTHER</source>
+        <translation>Sonstiges</translation>
+    </message>
+    <message>
+        <source>FEEDBACK_NAME</source>
+        <translation>Name</translation>
+    </message>
+    <message>
+        <source>FEEDBACK_EMAIL</source>
+        <translation>E-Mail</translation>
+    </message>
+    <message>
+        <source>FEEDBACK_MESSAGE</source>
+        <translation>Nachricht</translation>
+    </message>
+    <message>
+        <source>FEEDBACK_SEND</source>
+        <translation>Senden</translation>
+    </message>
+    <message>
+        <source>FEEDBACK_NOT_SENT</source>
+        <translation>Ihre Nachricht konnte nicht gesendet werden. Bitte versuchen Sie es erneut.</translation>
+    </message>
+    <message>
+        <source>ABOUT_WINDOW_TITLE</source>
+        <translation>Über Nimbara</translation>
+    </message>
+    <message>
+        <source>ABOUT_WEBSITE_BUTTON</source>
+        <translation>Nimbara-Website</translation>
+    </message>
+    <message>
+        <source>ABOUT_FORECAST_BUTTON</source>
+        <translation>Wetterdaten: Open-Meteo</translation>
+    </message>
+    <message>
+        <source>ABOUT_ATTRIBUTION</source>
+        <translation>Wetterdaten von Open-Meteo.com (CC BY 4.0) und MET Norway (CC BY 4.0). Ortsnamen von GeoNames (CC BY 4.0).</translation>
+    </message>
+</context>
+</TS>

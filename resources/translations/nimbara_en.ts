@@ -1,0 +1,215 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="en">
+<context>
+    <name>Nimbara</name>
+    <message>
+        <source>TOUR_WINDOW_TITLE</source>
+        <translation>Quick Tour</translation>
+    </message>
+    <message>
+        <source>LOCK_BUTTON</source>
+        <translation>Lock</translation>
+    </message>
+    <message>
+        <source>UNITS_BUTTON</source>
+        <translation>°C / °F</translation>
+    </message>
+    <message>
+        <source>DATE_BUTTON</source>
+        <translation>Clock</translation>
+    </message>
+    <message>
+        <source>LOCATION_BUTTON</source>
+        <translation>Place</translation>
+    </message>
+    <message>
+        <source>ALIGN_BUTTON</source>
+        <translation>Align</translation>
+    </message>
+    <message>
+        <source>COLOR_BUTTON</source>
+        <translation>Colour</translation>
+    </message>
+    <message>
+        <source>UPDATING_WEATHER</source>
+        <translation>UPDATING WEATHER</translation>
+    </message>
+    <message>
+        <source>PLEASE_WAIT</source>
+        <translation>PLEASE WAIT</translation>
+    </message>
+    <message>
+        <source>OUTDATED_VERSION</source>
+        <translation>OUTDATED VERSION</translation>
+    </message>
+    <message>
+        <source>PLEASE_UPDATE_APPLICATION</source>
+        <translation>PLEASE UPDATE NIMBARA</translation>
+    </message>
+    <message>
+        <source>BLACKLIST</source>
+        <translation>SERVICE REFUSED</translation>
+    </message>
+    <message>
+        <source>DATA_DOWNLOAD_ERROR</source>
+        <translation>WEATHER NOT AVAILABLE</translation>
+    </message>
+    <message>
+        <source>LOCATION_SERVICES_DISABLED</source>
+        <translation>LOCATION SERVICES OFF</translation>
+    </message>
+    <message>
+        <source>LOCATION_SERVICES_ENABLE</source>
+        <translation>TURN ON LOCATION SERVICES</translation>
+    </message>
+    <message>
+        <source>LOCATION_DENIED_TITLE</source>
+        <translation>LOCATION NOT ALLOWED</translation>
+    </message>
+    <message>
+        <source>LOCATION_DENIED_SUBTITLE</source>
+        <translation>ALLOW NIMBARA TO USE YOUR LOCATION</translation>
+    </message>
+    <message>
+        <source>STEP_1</source>
+        <translation>Nimbara sits on your desktop below your windows and shows the time, the weather and the place. Point at it to see the lock button.</translation>
+    </message>
+    <message>
+        <source>STEP_2</source>
+        <translation>Unlock the widget to move it, resize it and choose its colour, units, clock, place and alignment. Lock it again to keep it in place.</translation>
+    </message>
+    <message>
+        <source>PROGRESS_STEP_1</source>
+        <translation>Step 1 of 2</translation>
+    </message>
+    <message>
+        <source>PROGRESS_STEP_2</source>
+        <translation>Step 2 of 2</translation>
+    </message>
+    <message>
+        <source>SKIP_BUTTON</source>
+        <translation>Skip</translation>
+    </message>
+    <message>
+        <source>NEXT_BUTTON</source>
+        <translation>Next</translation>
+    </message>
+    <message>
+        <source>FINISH_BUTTON</source>
+        <translation>Finish</translation>
+    </message>
+    <message>
+        <source>CLEAR</source>
+        <translation>CLEAR</translation>
+    </message>
+    <message>
+        <source>PARTLY-CLOUDY</source>
+        <translation>PARTLY CLOUDY</translation>
+    </message>
+    <message>
+        <source>CLOUDY</source>
+        <translation>CLOUDY</translation>
+    </message>
+    <message>
+        <source>FOG</source>
+        <translation>FOG</translation>
+    </message>
+    <message>
+        <source>DRIZZLE</source>
+        <translation>DRIZZLE</translation>
+    </message>
+    <message>
+        <source>FREEZING-RAIN</source>
+        <translation>FREEZING RAIN</translation>
+    </message>
+    <message>
+        <source>RAIN</source>
+        <translation>RAIN</translation>
+    </message>
+    <message>
+        <source>SHOWERS</source>
+        <translation>SHOWERS</translation>
+    </message>
+    <message>
+        <source>SNOW</source>
+        <translation>SNOW</translation>
+    </message>
+    <message>
+        <source>THUNDERSTORM</source>
+        <translation>THUNDERSTORM</translation>
+    </message>
+    <message>
+        <source>ABOUT_MENU</source>
+        <translation>About Nimbara</translation>
+    </message>
+    <message>
+        <source>FEEDBACK_MENU</source>
+        <translation>Send Feedback…</translation>
+    </message>
+    <message>
+        <source>QUIT_MENU</source>
+        <translation>Quit Nimbara</translation>
+    </message>
+    <message>
+        <source>START_AT_LOGIN</source>
+        <translation>Start at Login</translation>
+    </message>
+    <message>
+        <source>FEEDBACK_WINDOW_TITLE</source>
+        <translation>Feedback</translation>
+    </message>
+    <message>
+        <source>FEEDBACK_TYPE_BUG</source>
+        <translation>Bug</translation>
+    </message>
+    <message>
+        <source>FEEDBACK_TYPE_IDEA</source>
+        <translation>Idea</translation>
+    </message>
+    <message>
+        <source>FEEDBACK_TYPE_QUESTION</source>
+        <translation>Question</translation>
+    </message>
+    <message>
+        <source>FEEDBACK_TYPE_OTHER</source>
+        <translation>Other</translation>
+    </message>
+    <message>
+        <source>FEEDBACK_NAME</source>
+        <translation>Name</translation>
+    </message>
+    <message>
+        <source>FEEDBACK_EMAIL</source>
+        <translation>E-mail</translation>
+    </message>
+    <message>
+        <source>FEEDBACK_MESSAGE</source>
+        <translation>Message</translation>
+    </message>
+    <message>
+        <source>FEEDBACK_SEND</source>
+        <translation>Send</translation>
+    </message>
+    <message>
+        <source>FEEDBACK_NOT_SENT</source>
+        <translation>Your message could not be sent. Please try again.</translation>
+    </message>
+    <message>
+        <source>ABOUT_WINDOW_TITLE</source>
+        <translation>About Nimbara</translation>
+    </message>
+    <message>
+        <source>ABOUT_WEBSITE_BUTTON</source>
+        <translation>Nimbara website</translation>
+    </message>
+    <message>
+        <source>ABOUT_FORECAST_BUTTON</source>
+        <translation>Weather data: Open-Meteo</translation>
+    </message>
+    <message>
+        <source>ABOUT_ATTRIBUTION</source>
+        <translation>Weather data by Open-Meteo.com (CC BY 4.0) and MET Norway (CC BY 4.0). Place names from GeoNames (CC BY 4.0).</translation>
+    </message>
+</context>
+</TS>

@@ -1,0 +1,215 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="es">
+<context>
+    <name>Nimbara</name>
+    <message>
+        <source>TOUR_WINDOW_TITLE</source>
+        <translation>Recorrido rápido</translation>
+    </message>
+    <message>
+        <source>LOCK_BUTTON</source>
+        <translation>Bloquear</translation>
+    </message>
+    <message>
+        <source>UNITS_BUTTON</source>
+        <translation>°C / °F</translation>
+    </message>
+    <message>
+        <source>DATE_BUTTON</source>
+        <translation>Reloj</translation>
+    </message>
+    <message>
+        <source>LOCATION_BUTTON</source>
+        <translation>Lugar</translation>
+    </message>
+    <message>
+        <source>ALIGN_BUTTON</source>
+        <translation>Alinear</translation>
+    </message>
+    <message>
+        <source>COLOR_BUTTON</source>
+        <translation>Color</translation>
+    </message>
+    <message>
+        <source>UPDATING_WEATHER</source>
+        <translation>ACTUALIZANDO EL TIEMPO</translation>
+    </message>
+    <message>
+        <source>PLEASE_WAIT</source>
+        <translation>ESPERE, POR FAVOR</translation>
+    </message>
+    <message>
+        <source>OUTDATED_VERSION</source>
+        <translation>VERSIÓN ANTIGUA</translation>
+    </message>
+    <message>
+        <source>PLEASE_UPDATE_APPLICATION</source>
+        <translation>ACTUALICE NIMBARA</translation>
+    </message>
+    <message>
+        <source>BLACKLIST</source>
+        <translation>SERVICIO DENEGADO</translation>
+    </message>
+    <message>
+        <source>DATA_DOWNLOAD_ERROR</source>
+        <translation>TIEMPO NO DISPONIBLE</translation>
+    </message>
+    <message>
+        <source>LOCATION_SERVICES_DISABLED</source>
+        <translation>UBICACIÓN DESACTIVADA</translation>
+    </message>
+    <message>
+        <source>LOCATION_SERVICES_ENABLE</source>
+        <translation>ACTIVE LA UBICACIÓN</translation>
+    </message>
+    <message>
+        <source>LOCATION_DENIED_TITLE</source>
+        <translation>UBICACIÓN NO PERMITIDA</translation>
+    </message>
+    <message>
+        <source>LOCATION_DENIED_SUBTITLE</source>
+        <translation>PERMITA QUE NIMBARA USE SU UBICACIÓN</translation>
+    </message>
+    <message>
+        <source>STEP_1</source>
+        <translation>Nimbara se coloca en el escritorio, debajo de sus ventanas, y muestra la hora, el tiempo y el lugar. Pase el puntero por encima para ver el botón de bloqueo.</translation>
+    </message>
+    <message>
+        <source>STEP_2</source>
+        <translation>Desbloquee el widget para moverlo, cambiar su tamaño y elegir color, unidades, reloj, lugar y alineación. Vuelva a bloquearlo para dejarlo fijo.</translation>
+    </message>
+    <message>
+        <source>PROGRESS_STEP_1</source>
+        <translation>Paso 1 de 2</translation>
+    </message>
+    <message>
+        <source>PROGRESS_STEP_2</source>
+        <translation>Paso 2 de 2</translation>
+    </message>
+    <message>
+        <source>SKIP_BUTTON</source>
+        <translation>Omitir</translation>
+    </message>
+    <message>
+        <source>NEXT_BUTTON</source>
+        <translation>Siguiente</translation>
+    </message>
+    <message>
+        <source>FINISH_BUTTON</source>
+        <translation>Finalizar</translation>
+    </message>
+    <message>
+        <source>CLEAR</source>
+        <translation>DESPEJADO</translation>
+    </message>
+    <message>
+        <source>PARTLY-CLOUDY</source>
+        <translation>PARCIALMENTE NUBLADO</translation>
+    </message>
+    <message>
+        <source>CLOUDY</source>
+        <translation>NUBLADO</translation>
+    </message>
+    <message>
+        <source>FOG</source>
+        <translation>NIEBLA</translation>
+    </message>
+    <message>
+        <source>DRIZZLE</source>
+        <translation>LLOVIZNA</translation>
+    </message>
+    <message>
+        <source>FREEZING-RAIN</source>
+        <translation>LLUVIA HELADA</translation>
+    </message>
+    <message>
+        <source>RAIN</source>
+        <translation>LLUVIA</translation>
+    </message>
+    <message>
+        <source>SHOWERS</source>
+        <translation>CHUBASCOS</translation>
+    </message>
+    <message>
+        <source>SNOW</source>
+        <translation>NIEVE</translation>
+    </message>
+    <message>
+        <source>THUNDERSTORM</source>
+        <translation>TORMENTA</translation>
+    </message>
+    <message>
+        <source>ABOUT_MENU</source>
+        <translation>Acerca de Nimbara</translation>
+    </message>
+    <message>
+        <source>FEEDBACK_MENU</source>
+        <translation>Enviar comentarios…</translation>
+    </message>
+    <message>
+        <source>QUIT_MENU</source>
+        <translation>Salir de Nimbara</translation>
+    </message>
+    <message>
+        <source>START_AT_LOGIN</source>
+        <translation>Iniciar al entrar</translation>
+    </message>
+    <message>
+        <source>FEEDBACK_WINDOW_TITLE</source>
+        <translation>Comentarios</translation>
+    </message>
+    <message>
+        <source>FEEDBACK_TYPE_BUG</source>
+        <translation>Error</translation>
+    </message>
+    <message>
+        <source>FEEDBACK_TYPE_IDEA</source>
+        <translation>Idea</translation>
+    </message>
+    <message>
+        <source>FEEDBACK_TYPE_QUESTION</source>
+        <translation>Pregunta</translation>
+    </message>
+    <message>
+        <source>FEEDBACK_TYPE_OTHER</source>
+        <translation>Otro</translation>
+    </message>
+    <message>
+        <source>FEEDBACK_NAME</source>
+        <translation>Nombre</translation>
+    </message>
+    <message>
+        <source>FEEDBACK_EMAIL</source>
+        <translation>Correo electrónico</translation>
+    </message>
+    <message>
+        <source>FEEDBACK_MESSAGE</source>
+        <translation>Mensaje</translation>
+    </message>
+    <message>
+        <source>FEEDBACK_SEND</source>
+        <translation>Enviar</translation>
+    </message>
+    <message>
+        <source>FEEDBACK_NOT_SENT</source>
+        <translation>No se pudo enviar su mensaje. Inténtelo de nuevo.</translation>
+    </message>
+    <message>
+        <source>ABOUT_WINDOW_TITLE</source>
+        <translation>Acerca de Nimbara</translation>
+    </message>
+    <message>
+        <source>ABOUT_WEBSITE_BUTTON</source>
+        <translation>Sitio web de Nimbara</translation>
+    </message>
+    <message>
+        <source>ABOUT_FORECAST_BUTTON</source>
+        <translation>Datos meteorológicos: Open-Meteo</translation>
+    </message>
+    <message>
+        <source>ABOUT_ATTRIBUTION</source>
+        <translation>Datos meteorológicos de Open-Meteo.com (CC BY 4.0) y MET Norway (CC BY 4.0). Nombres de lugares de GeoNames (CC BY 4.0).</translation>
+    </message>
+</context>
+</TS>

