@@ -27,7 +27,8 @@ void TestPlatformCore::log_capturesLinesInOrder()
         QCOMPARE(inner.lines(), QStringList{QStringLiteral("second")});
     }
     log(QStringLiteral(" ! ERROR : empty JSON response"));
-    QCOMPARE(outer.lines(), (QStringList{QStringLiteral("first"), QStringLiteral(" ! ERROR : empty JSON response")}));
+    QCOMPARE(outer.lines(),
+             (QStringList{QStringLiteral("first"), QStringLiteral(" ! ERROR : empty JSON response")}));
 }
 
 void TestPlatformCore::localized_missingEntryShowsKey()
