@@ -20,6 +20,8 @@ WXTourWindow::WXTourWindow(QWidget *parent)
     , m_ui(std::make_unique<Ui::WXTourWindow>())
 {
     m_ui->setupUi(this);
+    // Closing the tour must never end the application.
+    setAttribute(Qt::WA_QuitOnClose, false);
 
     textStep1 = m_ui->textStep1;
     textStep2 = m_ui->textStep2;
