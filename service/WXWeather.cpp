@@ -1,0 +1,86 @@
+#include "WXWeather.h"
+
+#include "BuildInfo.h"
+#include "BundleInfo.h"
+
+#include <QLocale>
+#include <QMutex>
+#include <QMutexLocker>
+
+namespace {
+
+// Written into the gate and feedback paths with "%1.1f".
+constexpr float kApiVersion = 0.5f;
+
+struct Hosts
+{
+    QMutex mutex;
+    QString service;
+    QString probe;
+};
+
+Hosts &testHosts()
+{
+    static Hosts hosts;
+    return hosts;
+}
+
+QString serviceHost()
+{
+    Hosts &hosts = testHosts();
+    QMutexLocker lock(&hosts.mutex);
+    return hosts.service.isEmpty() ? QStringLiteral(NIMBARA_SERVICE_HOST) : hosts.service;
+}
+
+QString probeHost()
+{
+    Hosts &hosts = testHosts();
+    QMutexLocker lock(&hosts.mutex);
+    return hosts.probe.isEmpty() ? QStringLiteral(NIMBARA_PROBE_HOST) : hosts.probe;
+}
+
+QString apiAddress(const char *endpoint)
+{
+    return QStringLiteral("http://") + serviceHost() + QStringLiteral("/api/") +
+           QString::asprintf("%1.1f", double(kApiVersion)) + u'/' + QLatin1String(endpoint) + u'?';
+}
+
+} // namespace
+
+bool WXWeather::sendType(qint64 type, const QString &name, const QString &email, const QString &message)
+{
+    QVariantMap data;
+    data.insert(QStringLiteral("v1"), QString::number(type));
+    data.insert(QStringLiteral("v2"), name);
+    data.insert(QStringLiteral("v3"), email);
+    data.insert(QStringLiteral("v4"), message);
+    return !makePostRequestToURL(apiAddress("feedback"), data).isNull();
+}
+
+QVariant WXWeather::getWeatherByLatitude(double latitude, double longitude)
+{
+    QVariantMap data;
+    data.insert(QStringLiteral("v1"), latitude);
+    data.insert(QStringLiteral("v2"), longitude);
+    data.insert(QStringLiteral("v3"), QStringLiteral("auto"));
+    // An empty language list sends an empty "v4": the service then answers in its default language.
+    data.insert(QStringLiteral("v4"), QLocale::system().uiLanguages().value(0));
+    data.insert(QStringLiteral("v5"), encrypt(serialNumber()));
+    data.insert(QStringLiteral("v6"),
+                encrypt(nimbara::bundleValue(QStringLiteral("CFBundleShortVersionString"))));
+    return makeRequestToURL(apiAddress("gate"), data);
+}
+
+bool WXWeather::isConnected()
+{
+    return !makeRequestToURL(QStringLiteral("http://") + probeHost() + QStringLiteral("/check/"), {})
+                .isNull();
+}
+
+void WXWeather::setHostsForTesting(const QString &serviceHost, const QString &probeHost)
+{
+    Hosts &hosts = testHosts();
+    QMutexLocker lock(&hosts.mutex);
+    hosts.service = serviceHost;
+    hosts.probe = probeHost;
+}
