@@ -1,0 +1,65 @@
+#include "TrackingArea.h"
+
+#include <QEnterEvent>
+#include <QGuiApplication>
+#include <QMouseEvent>
+#include <QWidget>
+#include <QWindow>
+
+namespace nimbara {
+
+TrackingArea::TrackingArea(const QRect &rect, Options options, QObject *owner, QWidget *view)
+    : QObject(owner)
+    , m_rect(rect)
+    , m_options(options)
+    , m_view(view)
+{
+    // The window's own events, before any widget sees them: an application filter also gets the
+    // pointer motion that no widget asked for.
+    qApp->installEventFilter(this);
+}
+
+TrackingArea::~TrackingArea()
+{
+    qApp->removeEventFilter(this);
+}
+
+void TrackingArea::setRect(const QRect &rect)
+{
+    m_rect = rect;
+}
+
+bool TrackingArea::eventFilter(QObject *watched, QEvent *event)
+{
+    const QEvent::Type type = event->type();
+    if (type != QEvent::MouseMove && type != QEvent::Enter && type != QEvent::Leave)
+        return false;
+    if (!m_view || !watched->isWindowType() || watched != m_view->window()->windowHandle())
+        return false;
+    if (type == QEvent::Leave)
+        update(false, {});
+    else if (type == QEvent::Enter)
+        update(true, static_cast<QEnterEvent *>(event)->globalPosition());
+    else
+        update(true, static_cast<QMouseEvent *>(event)->globalPosition());
+    return false;
+}
+
+void TrackingArea::update(bool pointerInWindow, const QPointF &globalPosition)
+{
+    const bool inside = pointerInWindow && m_view->isVisible() &&
+                        m_rect.contains(m_view->mapFromGlobal(globalPosition).toPoint());
+    if (inside == m_inside)
+        return;
+    m_inside = inside;
+    if (!(m_options & MouseEnteredAndExited))
+        return;
+    if (!(m_options & ActiveAlways) && QGuiApplication::applicationState() != Qt::ApplicationActive)
+        return;
+    if (inside)
+        emit mouseEntered();
+    else
+        emit mouseExited();
+}
+
+} // namespace nimbara
