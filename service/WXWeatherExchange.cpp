@@ -107,7 +107,10 @@ QVariant exchange(const QByteArray &url, const QByteArray *postBody)
     std::unique_ptr<curl_slist, ListDeleter> headers;
     if (postBody) {
         const QByteArray length = "Content-Length: " + QByteArray::number(postBody->size());
-        for (const char *line : {length.constData(), "Content-Type: application/x-www-form-urlencoded"}) {
+        // "Expect:" only takes away the header curl adds to bodies over 1 MiB: a server that does not
+        // answer "100 Continue" would otherwise stall the request for a second.
+        for (const char *line :
+             {length.constData(), "Content-Type: application/x-www-form-urlencoded", "Expect:"}) {
             curl_slist *const list = curl_slist_append(headers.get(), line);
             if (!list) {
                 logRequestError(QStringLiteral("Out of memory"));
