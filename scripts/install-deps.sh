@@ -16,7 +16,7 @@ packages=(
 
   # tests, screenshots, benchmarks
   xvfb xauth x11-utils x11-apps xdotool imagemagick fonts-dejavu-core openbox dbus-x11 procps
-  wrk nginx-light hyperfine valgrind
+  wrk nginx-light hyperfine valgrind curl
   # packaging
   dpkg-dev fakeroot file
 )

@@ -7,6 +7,8 @@
 #include <QTcpServer>
 #include <QTest>
 
+#include <limits>
+
 using namespace nimbara;
 
 namespace {
