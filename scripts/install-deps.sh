@@ -12,7 +12,7 @@ packages=(
   qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools qt6-svg-dev libqt6svg6
   libxcb1-dev libicu-dev libcurl4-openssl-dev
   # weather service
-  libcpp-httplib-dev nlohmann-json3-dev libsqlite3-dev sqlite3 libnanoflann-dev libgeonames-common
+  libcpp-httplib-dev nlohmann-json3-dev libsqlite3-dev sqlite3 libnanoflann-dev libgeonames-common libssl-dev
 
   # tests, screenshots, benchmarks
   xvfb xauth x11-utils x11-apps xdotool imagemagick fonts-dejavu-core openbox dbus-x11 procps

@@ -1,0 +1,154 @@
+#include "ServiceStore.h"
+
+#include <sqlite3.h>
+
+#include <cctype>
+#include <stdexcept>
+
+namespace nimbara::server {
+
+namespace {
+
+std::runtime_error failure(sqlite3 *db, const std::string &what)
+{
+    return std::runtime_error(what + ": " + (db ? sqlite3_errmsg(db) : "out of memory"));
+}
+
+sqlite3 *open(const std::string &path)
+{
+    sqlite3 *db = nullptr;
+    int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
+    if (sqlite3_open_v2(path.c_str(), &db, flags, nullptr) != SQLITE_OK) {
+        auto error = failure(db, "cannot open " + path);
+        sqlite3_close(db);
+        throw error;
+    }
+    // Another process (an operator's --blacklist-add) may hold the write lock for a moment.
+    sqlite3_busy_timeout(db, 5000);
+    return db;
+}
+
+void bind(sqlite3_stmt *statement, int index, std::string_view text)
+{
+    sqlite3_bind_text(statement, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+}
+
+} // namespace
+
+ServiceStore::ServiceStore(const std::string &path)
+    : path(path)
+{
+    try {
+        writer = open(path);
+        execute(writer, "PRAGMA journal_mode=WAL");
+        execute(writer, "PRAGMA synchronous=FULL");
+        execute(writer, "CREATE TABLE IF NOT EXISTS feedback ("
+                        " id INTEGER PRIMARY KEY,"
+                        " received TEXT NOT NULL DEFAULT (strftime('%Y-%m-%dT%H:%M:%fZ', 'now')),"
+                        " type TEXT, name TEXT, email TEXT, message TEXT, client TEXT, body BLOB)");
+        execute(writer, "CREATE TABLE IF NOT EXISTS blacklist ("
+                        " machine TEXT PRIMARY KEY,"
+                        " added TEXT NOT NULL DEFAULT (strftime('%Y-%m-%dT%H:%M:%fZ', 'now')))");
+        insertFeedback = prepare(writer, "INSERT INTO feedback (type, name, email, message, client, body)"
+                                         " VALUES (?, ?, ?, ?, ?, ?)");
+        reader = open(path);
+        findMachine = prepare(reader, "SELECT 1 FROM blacklist WHERE machine = ?");
+    } catch (...) {
+        sqlite3_finalize(insertFeedback);
+        sqlite3_finalize(findMachine);
+        sqlite3_close(reader);
+        sqlite3_close(writer);
+        throw;
+    }
+}
+
+ServiceStore::~ServiceStore()
+{
+    sqlite3_finalize(insertFeedback);
+    sqlite3_finalize(findMachine);
+    sqlite3_close(reader);
+    sqlite3_close(writer);
+}
+
+void ServiceStore::execute(sqlite3 *db, const char *sql)
+{
+    char *message = nullptr;
+    if (sqlite3_exec(db, sql, nullptr, nullptr, &message) != SQLITE_OK) {
+        std::string text = message ? message : "unknown error";
+        sqlite3_free(message);
+        throw std::runtime_error(path + ": " + text);
+    }
+}
+
+sqlite3_stmt *ServiceStore::prepare(sqlite3 *db, const char *sql)
+{
+    sqlite3_stmt *statement = nullptr;
+    if (sqlite3_prepare_v2(db, sql, -1, &statement, nullptr) != SQLITE_OK)
+        throw failure(db, path);
+    return statement;
+}
+
+void ServiceStore::addFeedback(const Feedback &feedback)
+{
+    std::lock_guard lock(writeMutex);
+    sqlite3_reset(insertFeedback);
+    bind(insertFeedback, 1, feedback.type);
+    bind(insertFeedback, 2, feedback.name);
+    bind(insertFeedback, 3, feedback.email);
+    bind(insertFeedback, 4, feedback.message);
+    bind(insertFeedback, 5, feedback.client);
+    sqlite3_bind_blob(insertFeedback, 6, feedback.body.data(), static_cast<int>(feedback.body.size()),
+                      SQLITE_TRANSIENT);
+    int result = sqlite3_step(insertFeedback);
+    sqlite3_clear_bindings(insertFeedback);
+    sqlite3_reset(insertFeedback);
+    if (result != SQLITE_DONE)
+        throw failure(writer, "cannot store feedback");
+}
+
+bool ServiceStore::isBlacklisted(std::string_view machineFingerprint)
+{
+    std::lock_guard lock(readMutex);
+    sqlite3_reset(findMachine);
+    bind(findMachine, 1, machineFingerprint);
+    int result = sqlite3_step(findMachine);
+    sqlite3_reset(findMachine);
+    return result == SQLITE_ROW;
+}
+
+bool ServiceStore::changeBlacklist(const char *sql, std::string_view machineFingerprint)
+{
+    std::lock_guard lock(writeMutex);
+    sqlite3_stmt *statement = prepare(writer, sql);
+    bind(statement, 1, machineFingerprint);
+    int result = sqlite3_step(statement);
+    sqlite3_finalize(statement);
+    if (result != SQLITE_DONE)
+        throw failure(writer, "cannot change the blacklist");
+    return sqlite3_changes(writer) > 0;
+}
+
+bool ServiceStore::addToBlacklist(std::string_view machineFingerprint)
+{
+    return changeBlacklist("INSERT OR IGNORE INTO blacklist (machine) VALUES (?)", machineFingerprint);
+}
+
+bool ServiceStore::removeFromBlacklist(std::string_view machineFingerprint)
+{
+    return changeBlacklist("DELETE FROM blacklist WHERE machine = ?", machineFingerprint);
+}
+
+std::string ServiceStore::normalizedFingerprint(std::string_view text)
+{
+    if (text.size() != 32)
+        return {};
+    std::string digits;
+    for (char c : text) {
+        if (!std::isxdigit(static_cast<unsigned char>(c)))
+            return {};
+        digits += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return digits;
+}
+
+} // namespace nimbara::server

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <mutex>
+#include <string>
+#include <string_view>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace nimbara::server {
+
+struct Feedback
+{
+    std::string type;
+    std::string name;
+    std::string email;
+    std::string message;
+    std::string client; // the sender's address
+    std::string body;   // the raw form body, kept whole
+};
+
+// Feedback and the machine blacklist in one SQLite database (WAL, synchronous FULL: a feedback row
+// is on disk before its answer goes out). Writes and blacklist look-ups use separate connections so
+// that a feedback commit never holds up a gate request. Safe to use from many threads.
+class ServiceStore
+{
+public:
+    // Creates the database and its tables when missing; throws std::runtime_error on failure.
+    explicit ServiceStore(const std::string &path);
+    ~ServiceStore();
+    ServiceStore(const ServiceStore &) = delete;
+    ServiceStore &operator=(const ServiceStore &) = delete;
+
+    // Throws std::runtime_error when the row could not be committed.
+    void addFeedback(const Feedback &feedback);
+
+    bool isBlacklisted(std::string_view machineFingerprint);
+    // Whether the list changed.
+    bool addToBlacklist(std::string_view machineFingerprint);
+    bool removeFromBlacklist(std::string_view machineFingerprint);
+
+    // The text form of a machine fingerprint (32 hex digits, lower-cased), or empty when it is none.
+    static std::string normalizedFingerprint(std::string_view text);
+
+private:
+    void execute(sqlite3 *db, const char *sql);
+    sqlite3_stmt *prepare(sqlite3 *db, const char *sql);
+    bool changeBlacklist(const char *sql, std::string_view machineFingerprint);
+
+    std::string path;
+    std::mutex writeMutex;
+    sqlite3 *writer = nullptr;
+    sqlite3_stmt *insertFeedback = nullptr;
+    std::mutex readMutex;
+    sqlite3 *reader = nullptr;
+    sqlite3_stmt *findMachine = nullptr;
+};
+
+} // namespace nimbara::server

@@ -1,0 +1,169 @@
+#include "WeatherCache.h"
+
+#include <cmath>
+
+namespace nimbara::server {
+
+namespace {
+
+constexpr size_t sweepEvery = 4096;
+
+// Cells of 0.1 degree, counted from the equator and the prime meridian; the 180th meridian is
+// one cell whichever sign it comes with.
+std::pair<std::int32_t, std::int32_t> cellIndices(double latitude, double longitude)
+{
+    auto lat = static_cast<std::int32_t>(std::lround(latitude * 10));
+    auto lon = static_cast<std::int32_t>(std::lround(longitude * 10));
+    if (lon == 1800)
+        lon = -1800;
+    return {lat, lon};
+}
+
+} // namespace
+
+WeatherCache::WeatherCache(Fetch fetch, CacheOptions options, Now now)
+    : fetch(std::move(fetch))
+    , options(options)
+    , now(std::move(now))
+{
+    for (unsigned i = 0; i < std::max(1u, options.refreshThreads); ++i)
+        refreshThreads.emplace_back([this](std::stop_token stop) { refreshLoop(stop); });
+}
+
+WeatherCache::~WeatherCache()
+{
+    for (auto &thread : refreshThreads)
+        thread.request_stop();
+    refreshWake.notify_all();
+    refreshThreads.clear(); // joins
+}
+
+std::uint64_t WeatherCache::cellKey(double latitude, double longitude)
+{
+    auto [lat, lon] = cellIndices(latitude, longitude);
+    return (static_cast<std::uint64_t>(static_cast<std::uint32_t>(lat)) << 32) |
+           static_cast<std::uint32_t>(lon);
+}
+
+std::pair<double, double> WeatherCache::cellCentre(double latitude, double longitude)
+{
+    auto [lat, lon] = cellIndices(latitude, longitude);
+    return {lat / 10.0, lon / 10.0};
+}
+
+std::optional<Reading> WeatherCache::fetchCell(std::uint64_t key)
+{
+    auto lat = static_cast<std::int32_t>(static_cast<std::uint32_t>(key >> 32));
+    auto lon = static_cast<std::int32_t>(static_cast<std::uint32_t>(key & 0xffffffffu));
+    try {
+        return fetch(lat / 10.0, lon / 10.0);
+    } catch (...) {
+        return std::nullopt; // a throwing fetch must not leave waiters hanging
+    }
+}
+
+std::optional<Reading> WeatherCache::reading(double latitude, double longitude)
+{
+    const auto key = cellKey(latitude, longitude);
+    std::promise<std::optional<Reading>> promise;
+    {
+        std::unique_lock lock(mutex);
+        const auto current = now();
+        if (!entries.contains(key) && ++insertsSinceSweep >= sweepEvery)
+            dropExpired(current);
+        Entry &entry = entries[key];
+        if (entry.value && current - entry.fetchedAt > options.maxStaleAge)
+            entry.value.reset();
+        if (entry.value) {
+            if (current >= entry.freshUntil && !entry.refreshing && current >= entry.retryAfter) {
+                entry.refreshing = true;
+                refreshQueue.push_back(key);
+                refreshWake.notify_one();
+            }
+            return entry.value;
+        }
+        if (entry.pending.valid()) {
+            auto pending = entry.pending;
+            ++waiting;
+            lock.unlock();
+            auto result = pending.get();
+            lock.lock();
+            --waiting;
+            return result;
+        }
+        if (current < entry.retryAfter)
+            return std::nullopt;
+        entry.pending = promise.get_future().share();
+    }
+
+    auto result = fetchCell(key);
+    store(key, result, now());
+    promise.set_value(result);
+    return result;
+}
+
+void WeatherCache::store(std::uint64_t key, const std::optional<Reading> &reading, Clock::time_point current)
+{
+    std::lock_guard lock(mutex);
+    Entry &entry = entries[key];
+    entry.pending = {};
+    entry.refreshing = false;
+    if (!reading) {
+        entry.retryAfter = current + options.failureBackoff;
+        return;
+    }
+    entry.value = reading;
+    entry.fetchedAt = current;
+    entry.retryAfter = {};
+    // Fresh until the next upstream update, plus jitter.
+    const auto interval = std::chrono::duration_cast<Clock::duration>(options.updateInterval);
+    const auto sinceEpoch = current.time_since_epoch();
+    const auto nextUpdate = Clock::time_point((sinceEpoch / interval + 1) * interval);
+    std::uniform_int_distribution<long> jitter(options.jitterMin.count(),
+                                               std::max(options.jitterMin, options.jitterMax).count());
+    entry.freshUntil = nextUpdate + std::chrono::seconds(jitter(random));
+}
+
+void WeatherCache::refreshLoop(std::stop_token stop)
+{
+    std::unique_lock lock(mutex);
+    while (true) {
+        refreshWake.wait(lock, stop, [this] { return !refreshQueue.empty(); });
+        if (stop.stop_requested())
+            return;
+        const auto key = refreshQueue.front();
+        refreshQueue.pop_front();
+        ++refreshesRunning;
+        lock.unlock();
+        auto result = fetchCell(key);
+        store(key, result, now());
+        lock.lock();
+        --refreshesRunning;
+        if (refreshQueue.empty() && refreshesRunning == 0)
+            refreshIdle.notify_all();
+    }
+}
+
+void WeatherCache::dropExpired(Clock::time_point current)
+{
+    insertsSinceSweep = 0;
+    std::erase_if(entries, [&](const auto &item) {
+        const Entry &entry = item.second;
+        return !entry.pending.valid() && !entry.refreshing && current >= entry.retryAfter &&
+               (!entry.value || current - entry.fetchedAt > options.maxStaleAge);
+    });
+}
+
+size_t WeatherCache::waitingCount() const
+{
+    std::lock_guard lock(mutex);
+    return waiting;
+}
+
+void WeatherCache::waitForRefreshes()
+{
+    std::unique_lock lock(mutex);
+    refreshIdle.wait(lock, [this] { return refreshQueue.empty() && refreshesRunning == 0; });
+}
+
+} // namespace nimbara::server

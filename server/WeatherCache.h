@@ -1,0 +1,93 @@
+#pragma once
+
+#include "Providers.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <future>
+#include <mutex>
+#include <optional>
+#include <random>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+namespace nimbara::server {
+
+struct CacheOptions
+{
+    // Open-Meteo recomputes its "current" values every 15 minutes, on the quarter hour.
+    std::chrono::seconds updateInterval{900};
+    // Spread the refreshes of many cells after each update, and give the upstream time to publish.
+    std::chrono::seconds jitterMin{60};
+    std::chrono::seconds jitterMax{180};
+    // After a failed upstream call a cell waits this long before the next try.
+    std::chrono::seconds failureBackoff{60};
+    // A value older than this is too old to show, even while the upstream is failing.
+    std::chrono::seconds maxStaleAge{std::chrono::hours(3)};
+    unsigned refreshThreads = 4;
+};
+
+// Upstream readings per cell of 0.1 degree. A fresh value is answered at once; a stale one is
+// answered at once too while one background refresh fetches the next; a miss fetches in the caller's
+// thread, and concurrent misses for the same cell wait for that one upstream call.
+class WeatherCache
+{
+public:
+    using Clock = std::chrono::system_clock;
+    using Fetch = std::function<std::optional<Reading>(double latitude, double longitude)>;
+    using Now = std::function<Clock::time_point()>;
+
+    explicit WeatherCache(Fetch fetch, CacheOptions options = {}, Now now = &Clock::now);
+    ~WeatherCache();
+    WeatherCache(const WeatherCache &) = delete;
+    WeatherCache &operator=(const WeatherCache &) = delete;
+
+    std::optional<Reading> reading(double latitude, double longitude);
+
+    // The centre of the cell that holds a position: the coordinates the upstream is asked for.
+    static std::pair<double, double> cellCentre(double latitude, double longitude);
+
+    // Seams for tests: callers now waiting for a miss in flight; block until no refresh is queued
+    // or running.
+    size_t waitingCount() const;
+    void waitForRefreshes();
+
+private:
+    struct Entry
+    {
+        std::optional<Reading> value;
+        Clock::time_point fetchedAt;
+        Clock::time_point freshUntil;
+        Clock::time_point retryAfter;
+        bool refreshing = false;
+        std::shared_future<std::optional<Reading>> pending;
+    };
+
+    static std::uint64_t cellKey(double latitude, double longitude);
+    std::optional<Reading> fetchCell(std::uint64_t key);
+    void store(std::uint64_t key, const std::optional<Reading> &reading, Clock::time_point now);
+    void refreshLoop(std::stop_token stop);
+    void dropExpired(Clock::time_point now);
+
+    Fetch fetch;
+    CacheOptions options;
+    Now now;
+
+    mutable std::mutex mutex;
+    std::unordered_map<std::uint64_t, Entry> entries;
+    std::mt19937 random{std::random_device{}()};
+    size_t waiting = 0;
+    size_t insertsSinceSweep = 0;
+
+    std::condition_variable_any refreshWake;
+    std::condition_variable refreshIdle;
+    std::deque<std::uint64_t> refreshQueue;
+    size_t refreshesRunning = 0;
+    std::vector<std::jthread> refreshThreads;
+};
+
+} // namespace nimbara::server

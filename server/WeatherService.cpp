@@ -1,0 +1,163 @@
+#include "WeatherService.h"
+
+#include "RawParams.h"
+
+#include <nlohmann/json.hpp>
+
+#include <charconv>
+#include <cmath>
+
+namespace nimbara::server {
+
+namespace {
+
+// A coordinate as the client writes a double: plain decimal text, nothing around it.
+std::optional<double> coordinate(const Params &params, std::string_view key, double limit)
+{
+    auto it = params.find(key);
+    if (it == params.end())
+        return std::nullopt;
+    const std::string &text = it->second;
+    double value = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() || !std::isfinite(value) ||
+        std::fabs(value) > limit)
+        return std::nullopt;
+    return value;
+}
+
+std::string valueOf(const Params &params, std::string_view key)
+{
+    auto it = params.find(key);
+    return it == params.end() ? std::string() : it->second;
+}
+
+const std::vector<std::string_view> gateKeys{"v1", "v2", "v3", "v4", "v5", "v6"};
+const std::vector<std::string_view> feedbackKeys{"v1", "v2", "v3", "v4"};
+
+} // namespace
+
+long wholeDegrees(double value)
+{
+    return std::lround(value);
+}
+
+double fahrenheit(double celsius)
+{
+    return celsius * 9 / 5 + 32;
+}
+
+WeatherService::WeatherService(WeatherCache &cache, ServiceStore &store, const VersionGate &versions,
+                               const Geocoder *geocoder, const PlaceNames *placeNames)
+    : cache(cache)
+    , store(store)
+    , versions(versions)
+    , geocoder(geocoder)
+    , placeNames(placeNames)
+{}
+
+Reply WeatherService::errorReply(int httpStatus, GateError error)
+{
+    nlohmann::ordered_json body{{"status", "error"}, {"error", static_cast<int>(error)}};
+    return {httpStatus, body.dump()};
+}
+
+Reply WeatherService::check() const
+{
+    return {200, R"({"status":"ok"})"};
+}
+
+Reply WeatherService::gate(std::string_view query)
+{
+    const Params params = parsePairs(query, gateKeys);
+
+    // The version comes first: an old client may not even send what a current one sends.
+    if (versions.isOutdated(valueOf(params, "v6")))
+        return errorReply(200, GateError::outdatedVersion);
+    if (auto machine = ServiceStore::normalizedFingerprint(valueOf(params, "v5"));
+        !machine.empty() && store.isBlacklisted(machine))
+        return errorReply(200, GateError::blacklisted);
+
+    const auto latitude = coordinate(params, "v1", 90);
+    const auto longitude = coordinate(params, "v2", 180);
+    if (!latitude || !longitude)
+        return errorReply(400, GateError::malformedRequest);
+
+    const auto reading = cache.reading(*latitude, *longitude);
+    if (!reading)
+        return errorReply(503, GateError::upstreamFailed);
+
+    nlohmann::ordered_json data{
+        {"temp", wholeDegrees(fahrenheit(reading->celsius))},
+        {"celsius", wholeDegrees(reading->celsius)},
+        {"condition", reading->condition},
+        {"location", placeName(*latitude, *longitude, valueOf(params, "v4"))},
+    };
+    nlohmann::ordered_json envelope{{"status", "ok"}, {"data", std::move(data)}};
+    return {200, envelope.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace)};
+}
+
+std::string WeatherService::placeName(double latitude, double longitude, std::string_view languageTag) const
+{
+    const Place *place = geocoder ? geocoder->placeAt(latitude, longitude) : nullptr;
+    if (!place)
+        return coordinateText(latitude, longitude);
+    if (placeNames) {
+        if (auto name = placeNames->localizedName(place->geonameId, languageTag); !name.empty())
+            return name;
+    }
+    return place->name;
+}
+
+Reply WeatherService::feedback(std::string_view body, std::string_view clientAddress)
+{
+    const Params params = parsePairs(body, feedbackKeys);
+    if (params.empty())
+        return errorReply(400, GateError::malformedRequest);
+    Feedback feedback{valueOf(params, "v1"), valueOf(params, "v2"),      valueOf(params, "v3"),
+                      valueOf(params, "v4"), std::string(clientAddress), std::string(body)};
+    store.addFeedback(feedback); // throws when it could not be stored: the sender must not hear "ok"
+    return {200, R"({"status":"ok"})"};
+}
+
+Reply WeatherService::homePage() const
+{
+    static const std::string page = R"(<!DOCTYPE html>
+<html lang="en">
+<head>
+<meta charset="utf-8">
+<meta name="viewport" content="width=device-width, initial-scale=1">
+<title>Nimbara</title>
+<style>
+body { font-family: sans-serif; max-width: 40em; margin: 3em auto; padding: 0 1em; line-height: 1.5; color: #222; }
+h1 { font-weight: 300; }
+footer { margin-top: 3em; font-size: 0.9em; color: #555; }
+</style>
+</head>
+<body>
+<h1>Nimbara</h1>
+<p>Nimbara is a desktop weather widget for Linux. It sits on your desktop below your windows and shows
+the time, the current weather and the name of the place you are in.</p>
+<p>This is <code>nimbara-weatherd</code>, Nimbara's weather service. The widget asks it for the weather at
+its position; the service answers from its cache or from its weather providers, names the place from an
+offline table of cities, and keeps the feedback that users send from the widget.</p>
+<footer>
+<h2>Data sources</h2>
+<ul>
+<li>Weather data by <a href="https://open-meteo.com/">Open-Meteo.com</a>, licensed under
+<a href="https://creativecommons.org/licenses/by/4.0/">CC BY 4.0</a>.</li>
+<li>Weather data from <a href="https://www.met.no/">MET Norway</a>
+(<a href="https://api.met.no/">api.met.no</a>), licensed under
+<a href="https://creativecommons.org/licenses/by/4.0/">CC BY 4.0</a> and the
+<a href="https://data.norge.no/nlod/en/2.0">Norwegian Licence for Open Government Data (NLOD) 2.0</a>.</li>
+<li>Place names from <a href="https://www.geonames.org/">GeoNames</a>, licensed under
+<a href="https://creativecommons.org/licenses/by/4.0/">CC BY 4.0</a>.</li>
+</ul>
+</footer>
+</body>
+</html>
+)";
+    return {200, page, "text/html; charset=utf-8"};
+}
+
+} // namespace nimbara::server

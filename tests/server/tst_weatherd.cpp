@@ -1,0 +1,602 @@
+// The whole service over HTTP on 127.0.0.1: routes, envelopes, error codes, bad input, and the
+// executable itself (durable feedback across a kill, clean stop on SIGTERM, --help).
+
+#include "Fingerprint.h"
+#include "HttpServer.h"
+#include "ServerTestSupport.h"
+#include "ServiceLog.h"
+
+#include <nlohmann/json.hpp>
+#include <sqlite3.h>
+
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <signal.h>
+
+using namespace nimbara::server;
+using namespace nimbara::server::test;
+using namespace std::chrono_literals;
+
+Q_DECLARE_METATYPE(std::string)
+
+namespace {
+
+const std::string currentVersion = "0.2.0";
+const std::string londonQuery = "&v1=51.5074&v2=-0.1278&v3=auto&v4=en-GB&v5=" + fingerprint("machine-a") +
+                                "&v6=" + fingerprint(currentVersion);
+
+// One running service with two fake providers, rebuilt for every test.
+struct Service
+{
+    explicit Service(const Geocoder *geocoder, HttpOptions httpOptions = testHttpOptions())
+        : store(std::make_unique<ServiceStore>(dir.filePath(QStringLiteral("weatherd.sqlite")).toStdString()))
+        , versions({"0.0.9", "0.1.0", currentVersion}, "0.1.0")
+        , placeNames("/usr/share/locale")
+        , server(httpOptions)
+    {
+        std::vector<std::unique_ptr<WeatherProvider>> providers;
+        providers.push_back(std::make_unique<OpenMeteoProvider>(first.url(), "nimbara-weatherd/test", 1s));
+        providers.push_back(std::make_unique<MetNorwayProvider>(second.url(), "nimbara-weatherd/test", 1s));
+        upstream = std::make_unique<FailoverProvider>(std::move(providers));
+        cache = std::make_unique<WeatherCache>([this](double latitude, double longitude) {
+            std::string error;
+            return upstream->currentWeather(latitude, longitude, error);
+        });
+        service = std::make_unique<WeatherService>(*cache, *store, versions, geocoder, &placeNames);
+        addRoutes(server, *service);
+        port = server.bindAndListen("127.0.0.1", 0);
+        thread = std::thread([this] { server.listen_after_bind(); });
+        while (!server.is_running())
+            std::this_thread::yield();
+    }
+
+    ~Service()
+    {
+        first.release();
+        second.release();
+        server.stop();
+        thread.join();
+    }
+
+    static HttpOptions testHttpOptions()
+    {
+        HttpOptions options;
+        options.threads = 64;
+        options.requestDeadline = 800ms;
+        return options;
+    }
+
+    std::string databasePath() const { return dir.filePath(QStringLiteral("weatherd.sqlite")).toStdString(); }
+
+    QTemporaryDir dir;
+    FakeUpstream first;
+    FakeUpstream second;
+    std::unique_ptr<FailoverProvider> upstream;
+    std::unique_ptr<WeatherCache> cache;
+    std::unique_ptr<ServiceStore> store;
+    VersionGate versions;
+    PlaceNames placeNames;
+    std::unique_ptr<WeatherService> service;
+    HttpServer server;
+    std::thread thread;
+    int port = 0;
+};
+
+nlohmann::json json(const RawResponse &response)
+{
+    return nlohmann::json::parse(response.body, nullptr, false);
+}
+
+// Comparable forms for QCOMPARE.
+QByteArray bytes(const std::string &text)
+{
+    return QByteArray::fromStdString(text);
+}
+QByteArray text(const nlohmann::json &value)
+{
+    return value.is_string() ? bytes(value.get<std::string>()) : bytes(value.dump());
+}
+int number(const nlohmann::json &value)
+{
+    return value.is_number_integer() ? value.get<int>() : -9999;
+}
+
+// Rows of the feedback table, each as type, name, email, message, client.
+std::vector<std::vector<std::string>> feedbackRows(const std::string &path)
+{
+    std::vector<std::vector<std::string>> rows;
+    sqlite3 *db = nullptr;
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+        sqlite3_close(db);
+        return rows;
+    }
+    sqlite3_stmt *statement = nullptr;
+    sqlite3_prepare_v2(db, "SELECT type, name, email, message, client FROM feedback ORDER BY id", -1,
+                       &statement, nullptr);
+    while (statement && sqlite3_step(statement) == SQLITE_ROW) {
+        std::vector<std::string> row;
+        for (int i = 0; i < 5; ++i) {
+            auto text = reinterpret_cast<const char *>(sqlite3_column_text(statement, i));
+            row.emplace_back(text ? text : "");
+        }
+        rows.push_back(row);
+    }
+    sqlite3_finalize(statement);
+    sqlite3_close(db);
+    return rows;
+}
+
+} // namespace
+
+class TestWeatherd : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void check_answersJsonObject();
+    void homePage_namesServiceAndDataSources();
+    void gate_answersWeatherForPosition();
+    void gate_roundsBothUnitsHalfAwayFromZero_data();
+    void gate_roundsBothUnitsHalfAwayFromZero();
+    void gate_errorCodes_data();
+    void gate_errorCodes();
+    void gate_secondProviderTakesOver();
+    void gate_badUpstreamGivesError3AndServiceGoesOn_data();
+    void gate_badUpstreamGivesError3AndServiceGoesOn();
+    void gate_concurrentMissesMakeOneUpstreamCall();
+    void feedback_storesRawValuesExactly();
+    void feedback_bodyLimitIs64KiB();
+    void badRequests_getStatusAndEnvelope_data();
+    void badRequests_getStatusAndEnvelope();
+    void slowClient_isCutOffWhileOthersAreServed();
+    void accessLog_lineWithoutPosition();
+
+    void executable_feedbackSurvivesKillRightAfterAnswer();
+    void executable_stopsCleanlyOnSigterm();
+    void executable_helpListsEveryOption();
+
+private:
+    QProcess *startExecutable(const QTemporaryDir &dir, int &port);
+
+    std::unique_ptr<Geocoder> geocoder;
+    std::unique_ptr<Service> service;
+};
+
+void TestWeatherd::initTestCase()
+{
+    geocoder = std::make_unique<Geocoder>(NIMBARA_TEST_CITIES);
+}
+
+void TestWeatherd::init()
+{
+    service = std::make_unique<Service>(geocoder.get());
+    QVERIFY(service->port > 0);
+}
+
+void TestWeatherd::cleanup()
+{
+    service.reset();
+}
+
+void TestWeatherd::check_answersJsonObject()
+{
+    auto response = rawGet(service->port, "/check/");
+    QCOMPARE(response.status, 200);
+    auto body = json(response);
+    QVERIFY(body.is_object());
+    QVERIFY(!body.empty());
+}
+
+void TestWeatherd::homePage_namesServiceAndDataSources()
+{
+    auto response = rawGet(service->port, "/");
+    QCOMPARE(response.status, 200);
+    QVERIFY(response.head.find("Content-Type: text/html") != std::string::npos);
+    for (const char *text :
+         {"Nimbara", "nimbara-weatherd", "Open-Meteo", "MET Norway", "NLOD", "GeoNames", "CC BY 4.0"})
+        QVERIFY2(response.body.find(text) != std::string::npos, text);
+}
+
+void TestWeatherd::gate_answersWeatherForPosition()
+{
+    service->first.answer(200, openMeteoAnswer(17.2, 61));
+    auto response = rawGet(service->port, "/api/0.5/gate?" + londonQuery);
+    QCOMPARE(response.status, 200);
+    auto body = json(response);
+    QCOMPARE(text(body["status"]), QByteArray("ok"));
+    QCOMPARE(number(body["data"]["celsius"]), 17);
+    QCOMPARE(number(body["data"]["temp"]), 63);
+    QCOMPARE(text(body["data"]["condition"]), QByteArray("rain"));
+    QCOMPARE(text(body["data"]["location"]), QByteArray("London"));
+    // The upstream is asked for the centre of the 0.1-degree cell.
+    auto target = service->first.target();
+    QVERIFY2(target.find("latitude=51.5&longitude=-0.1&current=temperature_2m,weather_code") !=
+                 std::string::npos,
+             target.c_str());
+
+    // Munich, asked in German: the place name comes from the GeoNames catalogs.
+    auto munich = rawGet(service->port, "/api/0.5/gate?&v2=11.5755&v4=de-DE&v1=48.1374&v3=auto");
+    QCOMPARE(text(json(munich)["data"]["location"]), QByteArray("München"));
+}
+
+void TestWeatherd::gate_roundsBothUnitsHalfAwayFromZero_data()
+{
+    QTest::addColumn<double>("reading");
+    QTest::addColumn<int>("celsius");
+    QTest::addColumn<int>("fahrenheit");
+    QTest::newRow("12.5") << 12.5 << 13 << 55;    // 54.5 F
+    QTest::newRow("-2.5") << -2.5 << -3 << 28;    // 27.5 F
+    QTest::newRow("-0.4") << -0.4 << 0 << 31;     // 31.28 F
+    QTest::newRow("-17.5") << -17.5 << -18 << 1;  // 0.5 F
+    QTest::newRow("-20.3") << -20.3 << -20 << -5; // -4.54 F
+    QTest::newRow("21.7") << 21.7 << 22 << 71;    // 71.06 F
+}
+
+void TestWeatherd::gate_roundsBothUnitsHalfAwayFromZero()
+{
+    QFETCH(double, reading);
+    QFETCH(int, celsius);
+    QFETCH(int, fahrenheit);
+    service->first.answer(200, openMeteoAnswer(reading, 0));
+    auto body = json(rawGet(service->port, "/api/0.5/gate?" + londonQuery));
+    QCOMPARE(number(body["data"]["celsius"]), celsius);
+    QCOMPARE(number(body["data"]["temp"]), fahrenheit);
+    // Whole numbers on the wire, so the client's integer read and its cut toward zero agree.
+    QVERIFY(body["data"]["celsius"].is_number_integer());
+    QVERIFY(body["data"]["temp"].is_number_integer());
+}
+
+void TestWeatherd::gate_errorCodes_data()
+{
+    QTest::addColumn<std::string>("query");
+    QTest::addColumn<bool>("upstreamUp");
+    QTest::addColumn<int>("httpStatus");
+    QTest::addColumn<int>("error"); // -1: weather
+
+    const std::string position = "&v1=48.85&v2=2.35&v3=auto&v4=fr-FR";
+    const std::string machine = "&v5=" + fingerprint("machine-a");
+    QTest::newRow("current version") << position + machine + "&v6=" + fingerprint(currentVersion) << true
+                                     << 200 << -1;
+    QTest::newRow("unknown version (a development build)")
+        << position + "&v6=" + fingerprint("9.9-dev") << true << 200 << -1;
+    QTest::newRow("released version below the minimum: 0")
+        << position + machine + "&v6=" + fingerprint("0.0.9") << true << 200 << 0;
+    QTest::newRow("outdated even when malformed: 0")
+        << "&v1=x&v6=" + fingerprint("0.0.9") << true << 200 << 0;
+    QTest::newRow("blacklisted machine: 1") << position + "&v5=" + fingerprint("banned") << true << 200 << 1;
+    QTest::newRow("blacklisted, upper-case digits: 1")
+        << position + "&v5=" + QByteArray::fromStdString(fingerprint("banned")).toUpper().toStdString()
+        << true << 200 << 1;
+    QTest::newRow("upstream down, nothing cached: 3") << position + machine << false << 503 << 3;
+    QTest::newRow("missing v1: 2") << std::string("&v2=2.35&v3=auto") << true << 400 << 2;
+    QTest::newRow("missing v2: 2") << std::string("&v1=48.85") << true << 400 << 2;
+    QTest::newRow("no query at all: 2") << std::string("") << true << 400 << 2;
+    QTest::newRow("non-numeric v1: 2") << std::string("&v1=north&v2=2.35") << true << 400 << 2;
+    QTest::newRow("trailing text: 2") << std::string("&v1=48.85km&v2=2.35") << true << 400 << 2;
+    QTest::newRow("latitude out of range: 2") << std::string("&v1=90.5&v2=2.35") << true << 400 << 2;
+    QTest::newRow("longitude out of range: 2") << std::string("&v1=48&v2=-180.01") << true << 400 << 2;
+    QTest::newRow("overflowing number: 2") << std::string("&v1=1e999&v2=2") << true << 400 << 2;
+    QTest::newRow("nan: 2") << std::string("&v1=nan&v2=2") << true << 400 << 2;
+    QTest::newRow("empty value: 2") << std::string("&v1=&v2=2") << true << 400 << 2;
+    QTest::newRow("edges of the range") << std::string("&v1=-90&v2=180") << true << 200 << -1;
+}
+
+void TestWeatherd::gate_errorCodes()
+{
+    QFETCH(std::string, query);
+    QFETCH(bool, upstreamUp);
+    QFETCH(int, httpStatus);
+    QFETCH(int, error);
+    service->store->addToBlacklist(fingerprint("banned"));
+    service->first.answer(upstreamUp ? 200 : 500, openMeteoAnswer(10, 3));
+    service->second.answer(upstreamUp ? 200 : 500, metNorwayAnswer(10, "cloudy"));
+
+    auto response = rawGet(service->port, "/api/0.5/gate?" + query);
+    QCOMPARE(response.status, httpStatus);
+    auto body = json(response);
+    QVERIFY(body.is_object());
+    if (error < 0) {
+        QCOMPARE(text(body["status"]), QByteArray("ok"));
+        QCOMPARE(text(body["data"]["condition"]), QByteArray("cloudy"));
+    } else {
+        QCOMPARE(text(body["status"]), QByteArray("error"));
+        QCOMPARE(number(body["error"]), error);
+    }
+}
+
+void TestWeatherd::gate_secondProviderTakesOver()
+{
+    service->first.answer(503, "<html><body>maintenance</body></html>", "text/html");
+    service->second.answer(200, metNorwayAnswer(-4.6, "heavysnowshowers_night"));
+    auto body = json(rawGet(service->port, "/api/0.5/gate?" + londonQuery));
+    QCOMPARE(text(body["status"]), QByteArray("ok"));
+    QCOMPARE(number(body["data"]["celsius"]), -5);
+    QCOMPARE(number(body["data"]["temp"]), 24);
+    QCOMPARE(text(body["data"]["condition"]), QByteArray("snow"));
+    QCOMPARE(service->first.calls.load(), 1);
+    QCOMPARE(service->second.calls.load(), 1);
+    QVERIFY(service->second.target().find("lat=51.5&lon=-0.1") != std::string::npos);
+}
+
+void TestWeatherd::gate_badUpstreamGivesError3AndServiceGoesOn_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<std::string>("body");
+    QTest::addColumn<bool>("silent"); // the provider never answers
+    QTest::newRow("html page") << 200 << std::string("<!DOCTYPE html><html><body>Sign in</body></html>")
+                               << false;
+    QTest::newRow("429") << 429 << std::string(R"({"error":true,"reason":"Too many requests"})") << false;
+    QTest::newRow("500") << 500 << std::string("Internal Server Error") << false;
+    QTest::newRow("invalid json") << 200 << std::string(R"({"current":{"temperature_2m":12,)") << false;
+    QTest::newRow("json without the values") << 200 << std::string(R"({"current":{}})") << false;
+    QTest::newRow("impossible temperature") << 200 << openMeteoAnswer(4000, 0) << false;
+    QTest::newRow("no answer") << 200 << std::string() << true;
+}
+
+void TestWeatherd::gate_badUpstreamGivesError3AndServiceGoesOn()
+{
+    QFETCH(int, status);
+    QFETCH(std::string, body);
+    QFETCH(bool, silent);
+    for (auto *provider : {&service->first, &service->second}) {
+        provider->answer(status, body);
+        if (silent)
+            provider->hold(); // answers after the 1 s upstream time-out, at teardown
+    }
+    int probeStatus = 0;
+    std::thread probe([&] {
+        // Others are served while the upstream calls hang.
+        probeStatus = rawGet(service->port, "/check/").status;
+    });
+    auto response = rawGet(service->port, "/api/0.5/gate?" + londonQuery);
+    probe.join();
+    QCOMPARE(probeStatus, 200);
+    QCOMPARE(response.status, 503);
+    QVERIFY(json(response) == nlohmann::json::parse(R"({"status":"error","error":3})"));
+    QCOMPARE(rawGet(service->port, "/check/").status, 200);
+}
+
+void TestWeatherd::gate_concurrentMissesMakeOneUpstreamCall()
+{
+    service->first.answer(200, openMeteoAnswer(8, 45));
+    service->first.hold();
+    std::vector<RawResponse> responses(50);
+    std::vector<std::thread> clients;
+    for (size_t i = 0; i < responses.size(); ++i) {
+        clients.emplace_back([this, &responses, i] {
+            // Different positions in the same cell, different languages.
+            std::string query =
+                "&v1=51.50" + std::to_string(i % 10) + "&v2=-0.12&v4=" + (i % 2 ? "de" : "en");
+            responses[i] = rawGet(service->port, "/api/0.5/gate?" + query);
+        });
+    }
+    // Everyone but the first caller waits for the one call in flight.
+    QTRY_COMPARE_WITH_TIMEOUT(service->cache->waitingCount(), size_t(49), 10000);
+    service->first.release();
+    for (auto &client : clients)
+        client.join();
+    QCOMPARE(service->first.calls.load(), 1);
+    for (const auto &response : responses) {
+        QCOMPARE(response.status, 200);
+        QCOMPARE(text(json(response)["data"]["condition"]), QByteArray("fog"));
+    }
+}
+
+void TestWeatherd::feedback_storesRawValuesExactly()
+{
+    const std::string message = "Line one & two = three\r\nA+B 100% %41 done\n\tÜmlaut, ёлка, 雨";
+    const std::string body = "&v4=" + message + "&v1=2&v3=zoë+tag@example.org&v2=Zoë & Bob";
+    auto response = rawPost(service->port, "/api/0.5/feedback?", body);
+    QCOMPARE(response.status, 200);
+    QVERIFY(json(response).is_object() && !json(response).empty());
+    auto rows = feedbackRows(service->databasePath());
+    QCOMPARE(rows.size(), size_t(1));
+    QCOMPARE(bytes(rows[0][0]), QByteArray("2"));
+    QCOMPARE(bytes(rows[0][1]), QByteArray("Zoë & Bob"));
+    QCOMPARE(bytes(rows[0][2]), QByteArray("zoë+tag@example.org"));
+    QCOMPARE(bytes(rows[0][3]), bytes(message));
+    QCOMPARE(bytes(rows[0][4]), QByteArray("127.0.0.1"));
+
+    // A body the library would have refused as a form (over 8 KiB) is a message like any other.
+    const std::string longMessage(20000, 'x');
+    QCOMPARE(rawPost(service->port, "/api/0.5/feedback?", "&v1=0&v2=&v3=&v4=" + longMessage).status, 200);
+    QCOMPARE(bytes(feedbackRows(service->databasePath()).at(1)[3]), bytes(longMessage));
+}
+
+void TestWeatherd::feedback_bodyLimitIs64KiB()
+{
+    const std::string prefix = "&v1=1&v2=n&v3=e&v4=";
+    const std::string fits = prefix + std::string(64 * 1024 - prefix.size(), 'a');
+    QCOMPARE(rawPost(service->port, "/api/0.5/feedback?", fits).status, 200);
+
+    auto response = rawPost(service->port, "/api/0.5/feedback?", fits + "b");
+    QCOMPARE(response.status, 413);
+    QCOMPARE(text(json(response)["status"]), QByteArray("error"));
+
+    // Announced far larger than the limit: refused without reading it all.
+    auto announced =
+        sendRaw(service->port, "POST /api/0.5/feedback? HTTP/1.1\r\nHost: x\r\nConnection: close\r\n"
+                               "Content-Length: 100000000\r\n\r\n&v1=1&v4=abc");
+    QCOMPARE(announced.status, 413);
+
+    // Chunked, so that no length is announced: the limit holds while reading.
+    std::string chunked = "POST /api/0.5/feedback? HTTP/1.1\r\nHost: x\r\nConnection: close\r\n"
+                          "Transfer-Encoding: chunked\r\n\r\n";
+    for (int i = 0; i < 20; ++i)
+        chunked += "1000\r\n" + std::string(0x1000, 'c') + "\r\n";
+    chunked += "0\r\n\r\n";
+    QCOMPARE(sendRaw(service->port, chunked).status, 413);
+
+    QCOMPARE(feedbackRows(service->databasePath()).size(), size_t(1));
+    QCOMPARE(rawPost(service->port, "/api/0.5/feedback?", "").status, 400);
+}
+
+void TestWeatherd::badRequests_getStatusAndEnvelope_data()
+{
+    QTest::addColumn<std::string>("request");
+    QTest::addColumn<int>("status");
+    auto get = [](const std::string &target) {
+        return "GET " + target + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n";
+    };
+    QTest::newRow("unknown path") << get("/api/0.5/weather") << 404;
+    QTest::newRow("old api version") << get("/api/0.4/gate?&v1=1&v2=2") << 404;
+    QTest::newRow("query of 9 KiB") << get("/api/0.5/gate?&v1=1&v2=2&v4=" + std::string(9 * 1024, 'q'))
+                                    << 414;
+    QTest::newRow("query of 200 KiB") << get("/api/0.5/gate?&v4=" + std::string(200 * 1024, 'q')) << 414;
+    QTest::newRow("not http") << std::string("HELLO\r\n\r\n") << 400;
+    QTest::newRow("header of 100 KiB")
+        << "GET /check/ HTTP/1.1\r\nX-Big: " + std::string(100 * 1024, 'h') + "\r\nConnection: close\r\n\r\n"
+        << 400;
+}
+
+void TestWeatherd::badRequests_getStatusAndEnvelope()
+{
+    QFETCH(std::string, request);
+    QFETCH(int, status);
+    auto response = sendRaw(service->port, request);
+    QCOMPARE(response.status, status);
+    auto body = json(response);
+    QCOMPARE(text(body["status"]), QByteArray("error"));
+    QCOMPARE(number(body["error"]), 2);
+    QCOMPARE(rawGet(service->port, "/check/").status, 200);
+}
+
+void TestWeatherd::slowClient_isCutOffWhileOthersAreServed()
+{
+    // The fixture gives a request 800 ms to arrive; this client sends a byte every 100 ms, far
+    // within the 5 s read time-out, forever.
+    int fd = connectLoopback(service->port);
+    QVERIFY(fd >= 0);
+    std::atomic<bool> cutOff{false};
+    std::thread slow([&] {
+        const std::string endless = "GET /check/ HTTP/1.1\r\nX-Slow: " + std::string(1000, 's');
+        for (char byte : endless) {
+            if (!sendAll(fd, std::string_view(&byte, 1)))
+                break;
+            std::this_thread::sleep_for(100ms);
+            char peek;
+            if (::recv(fd, &peek, 1, MSG_PEEK | MSG_DONTWAIT) == 0) {
+                cutOff = true;
+                break;
+            }
+        }
+    });
+    auto started = std::chrono::steady_clock::now();
+    while (!cutOff && std::chrono::steady_clock::now() - started < 10s)
+        QCOMPARE(rawGet(service->port, "/check/").status, 200);
+    slow.join();
+    ::close(fd);
+    QVERIFY(cutOff);
+    QVERIFY(std::chrono::steady_clock::now() - started < 5s);
+}
+
+void TestWeatherd::accessLog_lineWithoutPosition()
+{
+    service->first.answer(200, openMeteoAnswer(3, 2));
+    LogCapture log;
+    QCOMPARE(rawGet(service->port, "/api/0.5/gate?" + londonQuery).status, 200);
+    auto lines = log.lines();
+    QVERIFY(!lines.empty());
+    const auto &line = lines.back();
+    QVERIFY2(line.rfind("127.0.0.1 GET /api/0.5/gate 200 ", 0) == 0, line.c_str());
+    QVERIFY2(line.find("machine=" + fingerprint("machine-a")) != std::string::npos, line.c_str());
+    QVERIFY2(line.find("51.5") == std::string::npos, line.c_str());
+}
+
+QProcess *TestWeatherd::startExecutable(const QTemporaryDir &dir, int &port)
+{
+    auto *process = new QProcess(this);
+    process->setProgram(QStringLiteral(NIMBARA_WEATHERD));
+    process->setArguments({QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--db"),
+                           dir.filePath(QStringLiteral("weatherd.sqlite")), QStringLiteral("--cities"),
+                           dir.filePath(QStringLiteral("none.txt")), QStringLiteral("--provider-url"),
+                           QStringLiteral("http://127.0.0.1:9"), QStringLiteral("--second-provider-url"),
+                           QStringLiteral("http://127.0.0.1:9")});
+    process->start();
+    port = 0;
+    QByteArray output;
+    static const QRegularExpression listening(QStringLiteral("listening on 127\\.0\\.0\\.1:(\\d+)"));
+    process->setReadChannel(QProcess::StandardError);
+    while (port == 0 && process->waitForReadyRead(10000)) {
+        output += process->readAllStandardError();
+        auto match = listening.match(QString::fromUtf8(output));
+        if (match.hasMatch())
+            port = match.captured(1).toInt();
+    }
+    return process;
+}
+
+void TestWeatherd::executable_feedbackSurvivesKillRightAfterAnswer()
+{
+    QTemporaryDir dir;
+    int port = 0;
+    QProcess *process = startExecutable(dir, port);
+    QVERIFY(port > 0);
+    for (int i = 0; i < 5; ++i)
+        QCOMPARE(
+            rawPost(port, "/api/0.5/feedback?", "&v1=1&v2=A&v3=a@b&v4=message " + std::to_string(i)).status,
+            200);
+    ::kill(static_cast<pid_t>(process->processId()), SIGKILL);
+    QVERIFY(process->waitForFinished(5000));
+    QCOMPARE(process->exitStatus(), QProcess::CrashExit);
+
+    auto rows = feedbackRows(dir.filePath(QStringLiteral("weatherd.sqlite")).toStdString());
+    QCOMPARE(rows.size(), size_t(5));
+    QCOMPARE(bytes(rows[4][3]), QByteArray("message 4"));
+}
+
+void TestWeatherd::executable_stopsCleanlyOnSigterm()
+{
+    QTemporaryDir dir;
+    int port = 0;
+    QProcess *process = startExecutable(dir, port);
+    QVERIFY(port > 0);
+    QCOMPARE(rawGet(port, "/check/").status, 200);
+    // An idle keep-alive connection must not hold up the stop.
+    int idle = connectLoopback(port);
+    sendAll(idle, "GET /check/ HTTP/1.1\r\nHost: x\r\n\r\n");
+    process->terminate();
+    QVERIFY(process->waitForFinished(3000));
+    ::close(idle);
+    QCOMPARE(process->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process->exitCode(), 0);
+    QVERIFY(process->readAllStandardError().contains("nimbara-weatherd stopped"));
+}
+
+void TestWeatherd::executable_helpListsEveryOption()
+{
+    QProcess process;
+    process.start(QStringLiteral(NIMBARA_WEATHERD), {QStringLiteral("--help")});
+    QVERIFY(process.waitForFinished(5000));
+    QCOMPARE(process.exitCode(), 0);
+    const QByteArray help = process.readAllStandardOutput();
+    for (const char *option :
+         {"--listen", "--port", "--db", "--cities", "--locale-dir", "--provider-url", "--second-provider-url",
+          "--contact", "--upstream-timeout", "--min-version", "--releases", "--threads", "--no-access-log",
+          "--blacklist-add", "--blacklist-remove", "--help", "--version"})
+        QVERIFY2(help.contains(option), option);
+
+    QTemporaryDir dir;
+    const QString db = dir.filePath(QStringLiteral("b.sqlite"));
+    const QString machine = QString::fromStdString(fingerprint("machine-b"));
+    process.start(QStringLiteral(NIMBARA_WEATHERD),
+                  {QStringLiteral("--db"), db, QStringLiteral("--blacklist-add"), machine});
+    QVERIFY(process.waitForFinished(5000));
+    QCOMPARE(process.exitCode(), 0);
+    QVERIFY(ServiceStore(db.toStdString()).isBlacklisted(machine.toStdString()));
+    process.start(
+        QStringLiteral(NIMBARA_WEATHERD),
+        {QStringLiteral("--db"), db, QStringLiteral("--blacklist-add"), QStringLiteral("not-a-fingerprint")});
+    QVERIFY(process.waitForFinished(5000));
+    QCOMPARE(process.exitCode(), 2);
+}
+
+QTEST_GUILESS_MAIN(TestWeatherd)
+#include "tst_weatherd.moc"
