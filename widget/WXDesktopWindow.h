@@ -1,0 +1,139 @@
+#pragma once
+
+#include <QDateTime>
+#include <QGeoCoordinate>
+#include <QSizeF>
+#include <QVariant>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QTimer;
+
+namespace Ui {
+class WXDesktopWindow;
+}
+
+namespace nimbara {
+class LocationSource;
+class ShapeMask;
+} // namespace nimbara
+
+// The desktop widget: one frameless window on the desktop, below normal windows, showing the clock
+// line, the weather line and the place line over a backing box that shows only while unlocked.
+// Its member functions live in one source file per behaviour: this class's state, construction and
+// start-up (WXDesktopWindow.cpp), the look (Appearance.cpp), the clock (Clock.cpp), the weather
+// (WeatherDisplay.cpp), the check tick and wake handling (RefreshScheduler.cpp), positions
+// (LocationTracking.cpp) and lock mode with hover (LockMode.cpp).
+class WXDesktopWindow : public QWidget
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(WXDesktopWindow)
+
+public:
+    // Builds the window and its interface elements from the interface definition and connects the
+    // button actions; awakeFromNib() then finishes the start-up.
+    explicit WXDesktopWindow(QWidget *parent = nullptr);
+    ~WXDesktopWindow() override;
+
+    // The start-up sequence: runs once, after construction and before the launch handler.
+    void awakeFromNib();
+
+    // Look (Appearance.cpp).
+    QSizeF windowWillResize(QWidget *sender, const QSizeF &frameSize);
+    void resizeAllTexts();
+    void toggleSettings();
+    void relaunch();
+
+    // Lock mode and hover (LockMode.cpp).
+    void viewWillMoveToWindow(QWidget *window);
+    void mouseEntered(QEvent *event);
+    void mouseExited(QEvent *event);
+
+    // Clock line (Clock.cpp): shows the time now and re-arms itself every second.
+    void getDate();
+
+    // Positions (LocationTracking.cpp).
+    void updateLocation();
+    void locationManagerDidUpdateToLocation(nimbara::LocationSource *manager,
+                                            const QGeoCoordinate &newLocation,
+                                            const QGeoCoordinate &oldLocation);
+    void locationManagerDidChangeAuthorizationStatus(nimbara::LocationSource *manager, qint32 status);
+
+    // Weather (WeatherDisplay.cpp).
+    void getWeather(const std::optional<QGeoCoordinate> &location);
+
+    // Check tick and wake handling (RefreshScheduler.cpp).
+    void start();
+    void receiveWakeNote(QObject *notification);
+
+    // The frame in screen space (top-left origin, as Qt places windows); setFrame() lays the
+    // interface elements out for the new size at once, also while the window is hidden.
+    QRectF frame() const;
+    void setFrame(const QRectF &frame, bool display);
+    // The size the interface definition gives the window.
+    QSize interfaceFrameSize() const { return m_interfaceFrameSize; }
+
+    // The window level as a number (desktop-icon level 18: locked 17, unlocked 19), mapped to X11
+    // by the platform layer.
+    int level() const { return m_level; }
+    void setLevel(int level);
+
+    // Whether transparent pixels show the desktop; without that the window keeps its X11 shape to
+    // the outlined text instead.
+    bool isTranslucent() const { return m_translucent; }
+
+public slots:
+    // Button actions. A setting button's key is flipped before its action runs (see connectActions).
+    void didPressColorButton(QObject *sender);
+    void didPressDateButton(QObject *sender);
+    void didPressLocationButton(QObject *sender);
+    void didPressAlignButton(QObject *sender);
+    void didPressReloadButton(QObject *sender);
+    // Virtual so that tests can count the presses that reach it.
+    virtual void didPressLockButton(QObject *sender);
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
+
+public:
+    // The interface elements (outlets), as generated from resources/ui/WXDesktopWindow.ui.
+    const std::unique_ptr<Ui::WXDesktopWindow> ui;
+
+    // State.
+    bool isLocked = true;
+    bool isUpdated = false;
+    bool isUpdating = false;
+    bool errors = false;
+    double checkInterval = 15.0;
+    qint32 refreshInterval = 3600;
+    qint32 current = 0;
+    QVariant data;
+    // Created by the start-up sequence; the widget owns it.
+    nimbara::LocationSource *locationManager = nullptr;
+    std::optional<QGeoCoordinate> cachedLocation;
+    // The proportion (width to height) fixed at start-up that user resizes keep.
+    QSizeF aspectRatio;
+
+    // Seams for tests: the clock's source of the current time and its one-shot timer.
+    std::function<QDateTime()> now = [] {
+        return QDateTime::currentDateTime();
+    };
+    QTimer *const clockTimer;
+
+private:
+    void connectActions();
+    void layoutOutlets();
+    nimbara::LocationSource *makeLocationManager();
+    void observeWakeNotes();
+
+    QSize m_interfaceFrameSize;
+    const bool m_translucent;
+    int m_level = 0;
+    // The interface elements' frames in the interface definition, scaled with the window.
+    QList<std::pair<QWidget *, QRect>> m_interfaceGeometry;
+    nimbara::ShapeMask *m_shapeMask = nullptr;
+};
