@@ -3,6 +3,7 @@
 #include "ui_WXDesktopWindow.h"
 
 #include "Animator.h"
+#include "Log.h"
 #include "SettingsStore.h"
 
 #include <algorithm>
@@ -46,7 +47,8 @@ void WXDesktopWindow::resizeAllTexts()
 
 QSizeF WXDesktopWindow::windowWillResize(QWidget * /*sender*/, const QSizeF &frameSize)
 {
-    resizeAllTexts();
+    // The proportion is kept by the resize itself; the texts follow in resizeEvent(), once the lines
+    // have their new heights.
     return frameSize;
 }
 
@@ -73,5 +75,13 @@ void WXDesktopWindow::didPressAlignButton(QObject * /*sender*/)
 
 void WXDesktopWindow::relaunch()
 {
-    // Starts a new instance and ends this one in order; built with lock mode.
+    log(QStringLiteral("application: app relaunching"));
+    // The new instance starts once this one has ended, and this one ends in order, so that its frame
+    // is saved for the new one. Without a new instance to come, this one stays: the new alignment is
+    // already shown.
+    if (!startRelaunch()) {
+        log(QStringLiteral(" ! ERROR : relaunch failed"));
+        return;
+    }
+    terminate();
 }

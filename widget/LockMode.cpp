@@ -1,9 +1,58 @@
 #include "WXDesktopWindow.h"
 
-void WXDesktopWindow::didPressLockButton(QObject * /*sender*/) {}
+#include "ui_WXDesktopWindow.h"
 
-void WXDesktopWindow::viewWillMoveToWindow(QWidget * /*window*/) {}
+#include "Animator.h"
+#include "MoveResizeHandler.h"
+#include "TrackingArea.h"
+#include "WindowLevel.h"
 
-void WXDesktopWindow::mouseEntered(QEvent * /*event*/) {}
+using namespace nimbara;
 
-void WXDesktopWindow::mouseExited(QEvent * /*event*/) {}
+void WXDesktopWindow::didPressLockButton(QObject * /*sender*/)
+{
+    isLocked = !isLocked;
+    if (!isLocked) {
+        Animator::animateOpacity(ui->box, kUnlockedBoxOpacity);
+        setLevel(desktopIconWindowLevel() + 1);
+    } else {
+        Animator::animateOpacity(ui->box, 0.0);
+        setLevel(desktopIconWindowLevel() - 1);
+    }
+    Animator::animateOpacity(ui->buttons, isLocked ? 0.0 : 1.0);
+    m_moveResize->setMovable(!isLocked);
+    m_moveResize->setMovableByWindowBackground(!isLocked);
+    // The frameless window has no frame of its own to resize by: its edges serve while it is unlocked.
+    m_moveResize->setResizable(!isLocked);
+}
+
+bool WXDesktopWindow::isMovable() const
+{
+    return m_moveResize->isMovable();
+}
+
+bool WXDesktopWindow::isMovableByWindowBackground() const
+{
+    return m_moveResize->isMovableByWindowBackground();
+}
+
+void WXDesktopWindow::viewWillMoveToWindow(QWidget * /*window*/)
+{
+    if (m_hoverRegion)
+        return;
+    // The box's frame, in the box's own coordinates.
+    m_hoverRegion =
+        new TrackingArea(ui->box->rect(), TrackingArea::Options(kHoverRegionOptions), this, ui->box);
+    connect(m_hoverRegion, &TrackingArea::mouseEntered, this, [this] { mouseEntered(nullptr); });
+    connect(m_hoverRegion, &TrackingArea::mouseExited, this, [this] { mouseExited(nullptr); });
+}
+
+void WXDesktopWindow::mouseEntered(QEvent * /*event*/)
+{
+    ui->lockButton->setHidden(false);
+}
+
+void WXDesktopWindow::mouseExited(QEvent * /*event*/)
+{
+    ui->lockButton->setHidden(true);
+}

@@ -5,8 +5,11 @@
 #include "Animator.h"
 #include "Compositing.h"
 #include "Localized.h"
+#include "MoveResizeHandler.h"
+#include "Relauncher.h"
 #include "SettingsStore.h"
 #include "ShapeMask.h"
+#include "TrackingArea.h"
 #include "WindowLevel.h"
 
 #include <QPainter>
@@ -19,7 +22,10 @@ WXDesktopWindow::WXDesktopWindow(QWidget *parent)
     : QWidget(parent)
     , ui(std::make_unique<Ui::WXDesktopWindow>())
     , clockTimer(new QTimer(this))
+    , startRelaunch(&Relauncher::relaunchThisProcess)
+    , terminate(&QCoreApplication::quit)
     , m_translucent(translucencyAvailable())
+    , m_moveResize(new MoveResizeHandler(this))
 {
     // Construction: the fixed state is set by the member initializers; the window is not opaque,
     // its background is clear (this must precede the native window, whose visual it chooses), and
@@ -36,6 +42,8 @@ WXDesktopWindow::WXDesktopWindow(QWidget *parent)
     for (QWidget *element : elements)
         m_interfaceGeometry.append({element, element->geometry()});
     connectActions();
+    // Every size the user's resize proposes passes by the widget before the window takes it.
+    m_moveResize->setResizeFilter([this](const QSizeF &size) { return windowWillResize(this, size); });
 
     clockTimer->setSingleShot(true);
     clockTimer->setInterval(1000);
@@ -91,6 +99,7 @@ void WXDesktopWindow::awakeFromNib()
     updateLocation();
     start();
     aspectRatio = QSizeF(size());
+    m_moveResize->setAspectRatio(aspectRatio);
     observeWakeNotes();
 }
 
@@ -126,12 +135,15 @@ void WXDesktopWindow::layoutOutlets()
     }
 }
 
-void WXDesktopWindow::resizeEvent(QResizeEvent *event)
+void WXDesktopWindow::resizeEvent(QResizeEvent * /*event*/)
 {
-    // A resize the user makes through the window system is announced before the elements follow it.
-    if (event->spontaneous())
-        windowWillResize(this, QSizeF(event->size()));
     layoutOutlets();
+    // The lines have their new heights now, so the texts match them at the end of every resize.
+    resizeAllTexts();
+    // The box follows the window; so does its hover region, or part of the box would not show the
+    // lock button after a resize.
+    if (m_hoverRegion)
+        m_hoverRegion->setRect(ui->box->rect());
 }
 
 void WXDesktopWindow::paintEvent(QPaintEvent *)

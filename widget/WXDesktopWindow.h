@@ -18,7 +18,9 @@ class WXDesktopWindow;
 
 namespace nimbara {
 class LocationSource;
+class MoveResizeHandler;
 class ShapeMask;
+class TrackingArea;
 } // namespace nimbara
 
 // The desktop widget: one frameless window on the desktop, below normal windows, showing the clock
@@ -51,6 +53,15 @@ public:
     void viewWillMoveToWindow(QWidget *window);
     void mouseEntered(QEvent *event);
     void mouseExited(QEvent *event);
+    // The box opacity while unlocked, and the hover region's options: pointer entered and exited
+    // (0x01), reported whether the application is active or not (0x80).
+    static constexpr qreal kUnlockedBoxOpacity = 0.75;
+    static constexpr int kHoverRegionOptions = 0x01 | 0x80;
+    // Movability: the unlocked widget is dragged by its background and resized from its edges.
+    bool isMovable() const;
+    bool isMovableByWindowBackground() const;
+    nimbara::MoveResizeHandler *moveResizeHandler() const { return m_moveResize; }
+    nimbara::TrackingArea *hoverRegion() const { return m_hoverRegion; }
 
     // Clock line (Clock.cpp): shows the time now and re-arms itself every second.
     void getDate();
@@ -123,6 +134,9 @@ public:
         return QDateTime::currentDateTime();
     };
     QTimer *const clockTimer;
+    // Seams for tests of the relaunch: starting the new instance, and ending this one in order.
+    std::function<bool()> startRelaunch;
+    std::function<void()> terminate;
 
 private:
     void connectActions();
@@ -136,4 +150,7 @@ private:
     // The interface elements' frames in the interface definition, scaled with the window.
     QList<std::pair<QWidget *, QRect>> m_interfaceGeometry;
     nimbara::ShapeMask *m_shapeMask = nullptr;
+    // Lock mode and hover.
+    nimbara::MoveResizeHandler *const m_moveResize;
+    nimbara::TrackingArea *m_hoverRegion = nullptr;
 };
