@@ -19,6 +19,8 @@ namespace {
 constexpr double earthRadiusKm = 6371.0088;
 constexpr std::uint32_t largePopulation = 50000;
 constexpr size_t neighbours = 16;
+// The squared straight-line distance through the unit sphere of two points 50 km apart.
+const double maxChordSquared = std::pow(2 * std::sin(Geocoder::maxDistanceKm / earthRadiusKm / 2), 2);
 
 // How far from its point a place's area reaches: about 16 km for London, 6 km for a city of a
 // million, 2 km for 100,000 people.
@@ -99,7 +101,13 @@ struct Geocoder::Tree
     {
         if (!index)
             return 0;
-        size_t found = index->knnSearch(query.data(), neighbours, indices, distances);
+        // Nothing beyond 50 km counts: bounding the search keeps queries far out at sea as cheap as
+        // those in a town.
+        nanoflann::KNNResultSet<double, std::uint32_t> result(neighbours);
+        result.init(indices, distances);
+        distances[neighbours - 1] = maxChordSquared;
+        index->findNeighbors(result, query.data(), nanoflann::SearchParams());
+        size_t found = result.size();
         for (size_t i = 0; i < found; ++i)
             indices[i] = placeIndex[indices[i]];
         return found;

@@ -1,0 +1,133 @@
+#!/usr/bin/env bash
+# Measures nimbara-weatherd with wrk on loopback against nginx serving the same small JSON from a
+# static file: the probe (/check/) and a cached gate request, as requests per second, ratios to
+# nginx, and latency p50/p99 at 64 connections; then reverse-geocoding lookups per second.
+# nginx runs as a throw-away unprivileged instance (own config and prefix in a temp dir, loopback
+# port); it also stands in for Open-Meteo, so that the gate's cache is filled without the internet.
+# Each measurement runs ROUNDS times and the best round counts (the machine is shared).
+# Usage: bench/server/run.sh [SECONDS [ROUNDS]]   (defaults: 5 seconds, 3 rounds)
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+seconds=${1:-5}
+rounds=${2:-3}
+connections=64
+
+unset http_proxy HTTP_PROXY all_proxy ALL_PROXY
+
+cmake --preset bench >/dev/null
+cmake --build build/bench --target nimbara-weatherd bench_geocoder >/dev/null
+bin=build/bench
+
+work=$(mktemp -d)
+chmod 755 "$work"
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+free_port() {
+    local port
+    while :; do
+        port=$((20000 + RANDOM % 30000))
+        ss -Hltn "sport = :$port" | grep -q . || { echo "$port"; return; }
+    done
+}
+
+# --- nginx: static files, its own prefix, never root ---
+mkdir -p "$work/nginx/www" "$work/nginx/tmp"
+printf '{"status":"ok"}' >"$work/nginx/www/check.json"
+printf '%s' '{"latitude":51.5,"longitude":-0.1,"current_units":{"temperature_2m":"°C","weather_code":"wmo code"},"current":{"time":"2024-05-01T12:00","interval":900,"temperature_2m":17.2,"weather_code":61}}' \
+    >"$work/nginx/www/forecast.json"
+nginx_port=$(free_port)
+cat >"$work/nginx/nginx.conf" <<CONF
+worker_processes auto;
+pid $work/nginx/nginx.pid;
+error_log $work/nginx/error.log warn;
+events { worker_connections 4096; }
+http {
+    access_log $work/nginx/access.log;
+    client_body_temp_path $work/nginx/tmp/body;
+    proxy_temp_path $work/nginx/tmp/proxy;
+    fastcgi_temp_path $work/nginx/tmp/fastcgi;
+    uwsgi_temp_path $work/nginx/tmp/uwsgi;
+    scgi_temp_path $work/nginx/tmp/scgi;
+    server {
+        listen 127.0.0.1:$nginx_port;
+        root $work/nginx/www;
+        default_type application/json;
+        location = /check/ { try_files /check.json =404; }
+        location = /v1/forecast { try_files /forecast.json =404; }
+    }
+}
+CONF
+as_user=()
+if [ "$(id -u)" -eq 0 ]; then
+    chown -R nobody:nogroup "$work/nginx"
+    as_user=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
+fi
+"${as_user[@]}" /usr/sbin/nginx -e "$work/nginx/error.log" -p "$work/nginx" -c "$work/nginx/nginx.conf" \
+    -g 'daemon off;' &
+pids+=($!)
+
+# --- nimbara-weatherd, with its access log to a file, and once more without one ---
+start_service() { # name extra-args...
+    local name=$1
+    shift
+    "$bin/server/nimbara-weatherd" --port 0 --db "$work/$name.sqlite" \
+        --provider-url "http://127.0.0.1:$nginx_port" --second-provider-url '' "$@" >/dev/null 2>"$work/$name.log" &
+    pids+=($!)
+}
+service_port_of() { # name
+    for _ in $(seq 200); do
+        grep -q 'listening on' "$work/$1.log" 2>/dev/null && break
+        sleep 0.05
+    done
+    sed -n 's/.*listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$work/$1.log"
+}
+start_service weatherd
+start_service quiet --no-access-log
+service_port=$(service_port_of weatherd)
+quiet_port=$(service_port_of quiet)
+for _ in $(seq 100); do curl -s --noproxy '*' -o /dev/null "http://127.0.0.1:$nginx_port/check/" && break; sleep 0.05; done
+
+gate="/api/0.5/gate?&v1=51.5074&v2=-0.1278&v3=auto&v4=en-GB&v5=0144712dd81be0c3d9724f5e56ce6685&v6=$(printf %s "$(printf %s "$(sed -n 's/^project(nimbara VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)" | sha1sum | cut -d' ' -f1)" | md5sum | cut -d' ' -f1)"
+for port in "$service_port" "$quiet_port"; do
+    answer=$(curl -s --noproxy '*' "http://127.0.0.1:$port$gate")
+    case "$answer" in *'"status":"ok"'*) ;; *) echo "gate not ok: $answer" >&2; exit 1 ;; esac
+done
+
+# One line per round: "name requests/s p50-ms p99-ms errors"
+measure() { # name url
+    wrk -t2 -c"$connections" -d"${seconds}s" --latency "$2" | awk -v name="$1" '
+        function ms(v) { if (v ~ /us$/) return v / 1000; if (v ~ /ms$/) return v + 0; if (v ~ /s$/) return v * 1000; return v }
+        /^ +50%/ { p50 = ms($2) }
+        /^ +99%/ { p99 = ms($2) }
+        /^Requests\/sec:/ { rps = $2 }
+        /Non-2xx|Socket errors/ { errors = errors " " $0 }
+        END { printf "%s %.0f %.3f %.3f %s\n", name, rps, p50, p99, (errors == "" ? "-" : "errors") }'
+}
+for _ in $(seq "$rounds"); do
+    measure nginx-check "http://127.0.0.1:$nginx_port/check/"
+    measure weatherd-check "http://127.0.0.1:$service_port/check/"
+    measure weatherd-gate "http://127.0.0.1:$service_port$gate"
+    measure weatherd-check-nolog "http://127.0.0.1:$quiet_port/check/"
+    measure weatherd-gate-nolog "http://127.0.0.1:$quiet_port$gate"
+done >"$work/results"
+
+echo "wrk -t2 -c$connections -d${seconds}s on loopback, best of $rounds rounds; $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg)"
+printf '%-22s %12s %9s %9s %9s %s\n' measurement requests/s 'x nginx' 'p50 ms' 'p99 ms' errors
+awk '
+    { if (!($1 in rps)) order[++n] = $1
+      if ($2 > rps[$1]) { rps[$1] = $2; p50[$1] = $3; p99[$1] = $4 }
+      if ($5 != "-") errors[$1] = "yes" }
+    END {
+      for (i = 1; i <= n; i++) {
+        k = order[i]
+        printf "%-22s %12d %9.2f %9.3f %9.3f %s\n", k, rps[k], rps[k] / rps["nginx-check"], p50[k], p99[k], (k in errors ? "yes" : "-")
+      }
+    }' "$work/results"
+echo
+"$bin/bench/server/bench_geocoder"
