@@ -2,6 +2,7 @@
 
 #include "Log.h"
 
+#include <QCryptographicHash>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QThread>
@@ -35,9 +36,14 @@ SingleInstance::SingleInstance(const QString &name, QObject *parent)
 
 SingleInstance::~SingleInstance() = default;
 
-QString SingleInstance::defaultName()
+QString SingleInstance::defaultName(const QString &scope)
 {
-    return QStringLiteral("nimbara-%1").arg(getuid());
+    QString name = QStringLiteral("nimbara-%1").arg(getuid());
+    if (!scope.isEmpty())
+        name += QLatin1Char('-') +
+                QString::fromLatin1(
+                    QCryptographicHash::hash(scope.toUtf8(), QCryptographicHash::Sha1).toHex().left(16));
+    return name;
 }
 
 SingleInstance::Role SingleInstance::start()

@@ -19,7 +19,7 @@ class SingleInstance : public QObject
 public:
     enum class Role { Primary, Secondary, Failed };
 
-    explicit SingleInstance(const QString &name = defaultName(), QObject *parent = nullptr);
+    explicit SingleInstance(const QString &name, QObject *parent = nullptr);
     ~SingleInstance() override;
 
     // Primary: this process holds the name and emits reopenRequested() for every later instance.
@@ -27,7 +27,8 @@ public:
     // Failed: neither listening nor reaching the holder worked.
     Role start();
 
-    static QString defaultName();
+    // "nimbara-<uid>", with a digest of scope (for example the settings file) where one is given.
+    static QString defaultName(const QString &scope = {});
     // Asks the instance holding the name to re-open; true when the request was delivered.
     static bool requestReopen(const QString &name, int timeoutMs = 2000);
 

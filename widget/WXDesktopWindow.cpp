@@ -32,6 +32,8 @@ WXDesktopWindow::WXDesktopWindow(QWidget *parent)
     // it sits one level below the desktop icons.
     setAttribute(Qt::WA_TranslucentBackground, m_translucent);
     setAutoFillBackground(false);
+    // Closing the widget takes it off screen; only Quit ends the application.
+    setAttribute(Qt::WA_QuitOnClose, false);
     setLevel(desktopIconWindowLevel() - 1);
 
     // The interface definition: outlets, then the actions.

@@ -1,0 +1,46 @@
+#include "BundleInfo.h"
+#include "Localized.h"
+#include "MainInterface.h"
+#include "SingleInstance.h"
+#include "TerminationSignals.h"
+#include "WXAppDelegate.h"
+
+#include <QApplication>
+#include <QCryptographicHash>
+#include <QSettings>
+
+int main(int argc, char *argv[])
+{
+    // The widget's place on the desktop is an X11 matter; Wayland sessions run it through XWayland.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "xcb");
+
+    QApplication app(argc, argv);
+    QCoreApplication::setOrganizationName(QStringLiteral("Nimbara"));
+    QCoreApplication::setApplicationName(QStringLiteral("Nimbara"));
+    // Only Quit ends the application: the widget is closed and shown again during the launch.
+    QApplication::setQuitOnLastWindowClosed(false);
+    nimbara::initBundleInfo();
+    nimbara::installTranslations();
+
+    // One instance per user and settings file, so that two never write the same settings.
+    const QString settingsFile =
+        QSettings(QSettings::NativeFormat, QSettings::UserScope, QCoreApplication::organizationName(),
+                  QCoreApplication::applicationName())
+            .fileName();
+    nimbara::SingleInstance instance(nimbara::SingleInstance::defaultName(settingsFile));
+    switch (instance.start()) {
+    case nimbara::SingleInstance::Role::Secondary:
+        return 0;
+    case nimbara::SingleInstance::Role::Failed:
+        return 1;
+    case nimbara::SingleInstance::Role::Primary:
+        break;
+    }
+    nimbara::handleTerminationSignals();
+
+    MainInterface interface;
+    interface.delegate()->connectApplication(&instance);
+    interface.delegate()->applicationDidFinishLaunching();
+    return app.exec();
+}
