@@ -13,7 +13,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <mutex>
 #include <thread>
 
 namespace nimbara::server {
@@ -31,7 +34,8 @@ thread_local bool closeAfterAnswer = false;
 
 bool breaksStream(int status)
 {
-    return status == 400 || status == 408 || status == 411 || status == 413 || status == 414 || status == 431;
+    return status == 400 || status == 408 || status == 411 || status == 413 || status == 414 ||
+           status == 415 || status == 431 || status == 500;
 }
 
 // Close gently after an error answer: the client may still be sending, and closing a socket with
@@ -170,6 +174,65 @@ private:
     size_t filled = 0;
 };
 
+// The library's thread pool, counting the connections that wait for a thread.
+class ConnectionPool final : public httplib::TaskQueue
+{
+public:
+    ConnectionPool(unsigned threads, std::atomic<size_t> &waiting)
+        : waiting(waiting)
+    {
+        for (unsigned i = 0; i < threads; ++i)
+            workers.emplace_back([this] { work(); });
+    }
+
+    void enqueue(std::function<void()> job) override
+    {
+        {
+            std::lock_guard lock(mutex);
+            jobs.push_back(std::move(job));
+            ++waiting;
+        }
+        wake.notify_one();
+    }
+
+    void shutdown() override
+    {
+        {
+            std::lock_guard lock(mutex);
+            stopping = true;
+        }
+        wake.notify_all();
+        for (auto &worker : workers)
+            worker.join();
+        workers.clear();
+    }
+
+private:
+    void work()
+    {
+        while (true) {
+            std::function<void()> job;
+            {
+                std::unique_lock lock(mutex);
+                wake.wait(lock, [this] { return stopping || !jobs.empty(); });
+                if (jobs.empty())
+                    return;
+                job = std::move(jobs.front());
+                jobs.pop_front();
+                --waiting;
+            }
+            job();
+        }
+    }
+
+    std::atomic<size_t> &waiting;
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::deque<std::function<void()>> jobs;
+    std::vector<std::thread> workers;
+    bool stopping = false;
+};
+
 void send(httplib::Response &response, const Reply &reply)
 {
     response.status = reply.status;
@@ -199,9 +262,8 @@ HttpServer::HttpServer(const HttpOptions &options)
     set_keep_alive_max_count(options.keepAliveMaxCount);
     set_payload_max_length(options.maxBodyBytes);
     // One thread serves one connection for as long as it stays open.
-    const unsigned threads = httpOptions.threads;
-    new_task_queue = [threads] {
-        return new httplib::ThreadPool(threads);
+    new_task_queue = [this] {
+        return new ConnectionPool(httpOptions.threads, waitingConnections);
     };
 }
 
@@ -222,13 +284,16 @@ int HttpServer::bindAndListen(const std::string &host, int port)
 
 bool HttpServer::waitForRequest(socket_t sock) const
 {
-    // Idle keep-alive connections wait in short slices, so that stop() is not held up by them.
-    const auto until = SteadyClock::now() + httpOptions.keepAliveTimeout;
+    // Idle keep-alive connections wait in short slices, so that stop() is not held up by them and
+    // so that they notice others waiting for a thread.
+    constexpr auto slice = std::chrono::milliseconds(50);
+    const auto started = SteadyClock::now();
     while (svr_sock_ != INVALID_SOCKET) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - SteadyClock::now());
-        if (left.count() <= 0)
+        auto idle = std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - started);
+        auto limit = waitingConnections > 0 ? slice : httpOptions.keepAliveTimeout;
+        if (idle >= limit)
             return false;
-        int result = pollFor(sock, POLLIN, std::min(left, std::chrono::milliseconds(100)));
+        int result = pollFor(sock, POLLIN, std::min(limit - idle, slice));
         if (result != 0)
             return result > 0;
     }
@@ -296,6 +361,11 @@ void addRoutes(HttpServer &server, WeatherService &service, bool accessLog)
     server.Post(R"(/api/0\.5/feedback)",
                 [&service, maxBody](const httplib::Request &req, httplib::Response &res,
                                     const httplib::ContentReader &content) {
+                    // The widget posts a plain form; multipart is someone else's client.
+                    if (req.is_multipart_form_data()) {
+                        send(res, WeatherService::errorReply(415, GateError::malformedRequest));
+                        return;
+                    }
                     // Read the raw body ourselves: the library's form parsing decodes what the client
                     // never encoded and refuses bodies over 8 KiB.
                     std::string body;

@@ -4,6 +4,7 @@
 
 #include <httplib.h>
 
+#include <atomic>
 #include <chrono>
 #include <string>
 
@@ -25,7 +26,8 @@ struct HttpOptions
 // cpp-httplib's server as Debian ships it (compiled, so its build-time macros cannot be changed),
 // tuned at run time: TCP_NODELAY, a deep listen backlog, a thread pool sized for the load, and
 // connections served by a loop of our own whose stream gives each request a deadline and a byte
-// budget, so that a client sending a byte a second cannot hold a thread for long.
+// budget, so that a client sending a byte a second cannot hold a thread for long, and whose idle
+// keep-alive connections make way for waiting ones.
 class HttpServer : public httplib::Server
 {
 public:
@@ -44,6 +46,9 @@ private:
     bool waitForRequest(socket_t sock) const;
 
     HttpOptions httpOptions;
+    // Accepted connections waiting for a free thread; while there are any, idle keep-alive
+    // connections give their threads up at once.
+    std::atomic<size_t> waitingConnections{0};
 };
 
 // The routes of the service and its error and exception handlers; every request gets an access log

@@ -156,6 +156,7 @@ private slots:
     void badRequests_getStatusAndEnvelope_data();
     void badRequests_getStatusAndEnvelope();
     void slowClient_isCutOffWhileOthersAreServed();
+    void idleKeepAliveConnections_makeWayForWaitingOnes();
     void accessLog_lineWithoutPosition();
 
     void executable_feedbackSurvivesKillRightAfterAnswer();
@@ -451,6 +452,12 @@ void TestWeatherd::badRequests_getStatusAndEnvelope_data()
                                     << 414;
     QTest::newRow("query of 200 KiB") << get("/api/0.5/gate?&v4=" + std::string(200 * 1024, 'q')) << 414;
     QTest::newRow("not http") << std::string("HELLO\r\n\r\n") << 400;
+    QTest::newRow("multipart feedback")
+        << std::string("POST /api/0.5/feedback? HTTP/1.1\r\nHost: x\r\n"
+                       "Content-Type: multipart/form-data; boundary=b\r\n"
+                       "Content-Length: 58\r\n\r\n--b\r\nContent-Disposition: "
+                       "form-data; name=\"v4\"\r\n\r\nhi\r\n--b--\r\n")
+        << 415;
     QTest::newRow("header of 100 KiB")
         << "GET /check/ HTTP/1.1\r\nX-Big: " + std::string(100 * 1024, 'h') + "\r\nConnection: close\r\n\r\n"
         << 400;
@@ -495,6 +502,32 @@ void TestWeatherd::slowClient_isCutOffWhileOthersAreServed()
     ::close(fd);
     QVERIFY(cutOff);
     QVERIFY(std::chrono::steady_clock::now() - started < 5s);
+}
+
+void TestWeatherd::idleKeepAliveConnections_makeWayForWaitingOnes()
+{
+    HttpOptions options = Service::testHttpOptions();
+    options.threads = 2;
+    service = std::make_unique<Service>(geocoder.get(), options);
+    // Two keep-alive clients take both threads and then go quiet.
+    int idle[2];
+    for (int &fd : idle) {
+        fd = connectLoopback(service->port);
+        QVERIFY(sendAll(fd, "GET /check/ HTTP/1.1\r\nHost: x\r\n\r\n"));
+        char buffer[512];
+        QVERIFY(::recv(fd, buffer, sizeof buffer, 0) > 0);
+    }
+    // A third is served at once rather than after the 5 s keep-alive time-out.
+    auto started = std::chrono::steady_clock::now();
+    QCOMPARE(rawGet(service->port, "/check/").status, 200);
+    QVERIFY(std::chrono::steady_clock::now() - started < 1s);
+    int closed = 0;
+    for (int fd : idle) {
+        char byte;
+        closed += ::recv(fd, &byte, 1, MSG_DONTWAIT) == 0;
+        ::close(fd);
+    }
+    QVERIFY(closed >= 1);
 }
 
 void TestWeatherd::accessLog_lineWithoutPosition()
