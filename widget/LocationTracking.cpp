@@ -1,17 +1,78 @@
 #include "WXDesktopWindow.h"
 
+#include "ui_WXDesktopWindow.h"
+
+#include "GeoLocationSource.h"
+#include "Localized.h"
+#include "Log.h"
+#include "SettingsStore.h"
+
+using namespace nimbara;
+
 nimbara::LocationSource *WXDesktopWindow::makeLocationManager()
 {
-    return nullptr;
+    if (makeLocationSource)
+        return makeLocationSource(this);
+    return GeoLocationSource::fromSetting(SettingsStore::stringForKey(key::positionSource), this);
 }
 
-void WXDesktopWindow::updateLocation() {}
+void WXDesktopWindow::updateLocation()
+{
+    if (locationManager) {
+        // The widget is the manager's delegate; connecting again changes nothing.
+        connect(locationManager, &LocationSource::positionUpdated, this,
+                &WXDesktopWindow::locationManagerDidDeliver, Qt::UniqueConnection);
+        connect(locationManager, &LocationSource::authorizationChanged, this,
+                &WXDesktopWindow::locationManagerDidReportStatus, Qt::UniqueConnection);
+        locationManager->setDesiredAccuracyBest();
+        locationManager->setPurpose(QStringLiteral("Get location for weather"));
+        if (locationManager->locationServicesEnabled()) {
+            locationManager->startUpdatingLocation();
+            log(QStringLiteral("updating location"));
+            return;
+        }
+    }
+    ui->title->setText(localized("LOCATION_SERVICES_DISABLED"));
+    ui->subtitle->setText(localized("LOCATION_SERVICES_ENABLE"));
+}
 
 void WXDesktopWindow::locationManagerDidUpdateToLocation(nimbara::LocationSource * /*manager*/,
-                                                         const QGeoCoordinate & /*newLocation*/,
+                                                         const QGeoCoordinate &newLocation,
                                                          const QGeoCoordinate & /*oldLocation*/)
-{}
+{
+    log(QStringLiteral("got new location"));
+    cachedLocation = newLocation;
+}
 
 void WXDesktopWindow::locationManagerDidChangeAuthorizationStatus(nimbara::LocationSource * /*manager*/,
-                                                                  qint32 /*status*/)
-{}
+                                                                  qint32 status)
+{
+    log(QStringLiteral("status changed to %1").arg(quint32(status)));
+    switch (status) {
+    case LocationSource::NotDetermined:
+    case LocationSource::Authorized:
+        ui->title->setText(localized("UPDATING_WEATHER"));
+        ui->subtitle->setText(localized("PLEASE_WAIT"));
+        isUpdated = false;
+        updateLocation();
+        break;
+    case LocationSource::Restricted:
+    case LocationSource::Denied:
+        ui->title->setText(localized("LOCATION_DENIED_TITLE"));
+        ui->subtitle->setText(localized("LOCATION_DENIED_SUBTITLE"));
+        break;
+    default:
+        break;
+    }
+}
+
+void WXDesktopWindow::locationManagerDidDeliver(double latitude, double longitude)
+{
+    const QGeoCoordinate previous = cachedLocation.value_or(QGeoCoordinate());
+    locationManagerDidUpdateToLocation(locationManager, QGeoCoordinate(latitude, longitude), previous);
+}
+
+void WXDesktopWindow::locationManagerDidReportStatus(int status)
+{
+    locationManagerDidChangeAuthorizationStatus(locationManager, status);
+}

@@ -1,7 +1,75 @@
 #include "WXDesktopWindow.h"
 
-void WXDesktopWindow::start() {}
+#include "Log.h"
+#include "WXWeather.h"
+#include "WakeMonitor.h"
 
-void WXDesktopWindow::receiveWakeNote(QObject * /*notification*/) {}
+#include <QTimer>
 
-void WXDesktopWindow::observeWakeNotes() {}
+using namespace nimbara;
+
+namespace {
+
+// The end-to-end tests run the real program with a shorter check interval; the seam exists only
+// for a test run (NIMBARA_TEST=1) and never changes how connected time is counted.
+int testCheckDelayMilliseconds(int milliseconds)
+{
+    static const int overridden = [] {
+        if (qEnvironmentVariable("NIMBARA_TEST") != QLatin1String("1"))
+            return 0;
+        return qEnvironmentVariableIntValue("NIMBARA_TEST_CHECK_INTERVAL_MS");
+    }();
+    return overridden > 0 ? overridden : milliseconds;
+}
+
+} // namespace
+
+void WXDesktopWindow::start()
+{
+    // The delay in nanoseconds, cut toward zero, then whole milliseconds for the timer.
+    const qint64 delayNs = qint64(checkInterval * 1'000'000'000.0);
+    checkTimer->start(testCheckDelayMilliseconds(int(delayNs / 1'000'000)));
+}
+
+void WXDesktopWindow::checkTick()
+{
+    log(QStringLiteral("checking for internet connection"));
+    if (isConnected()) {
+        if (!isUpdated) {
+            // Only an update that could run (a position is known) may mark the weather current;
+            // otherwise the first connected tick after the first position would wait an hour.
+            const bool couldUpdate = cachedLocation.has_value();
+            getWeather(cachedLocation);
+            if (!errors && couldUpdate)
+                isUpdated = true;
+            current = 0;
+            log(QStringLiteral("refreshing"));
+        }
+        current = qint32(double(current) + checkInterval);
+        if (current >= refreshInterval) {
+            isUpdated = false;
+            getWeather(cachedLocation);
+            current = 0;
+            log(QStringLiteral("hourly refresh"));
+        }
+    } else {
+        isUpdated = false;
+    }
+    log(QStringLiteral("%1/%2").arg(current).arg(refreshInterval));
+    start();
+}
+
+void WXDesktopWindow::receiveWakeNote(QObject * /*notification*/)
+{
+    log(QStringLiteral("awake"));
+    isUpdated = false;
+    getWeather(cachedLocation);
+}
+
+void WXDesktopWindow::observeWakeNotes()
+{
+    wakeMonitor = new WakeMonitor(this);
+    connect(wakeMonitor, &WakeMonitor::woke, this, [this] { receiveWakeNote(wakeMonitor); });
+    // Without logind the time spent asleep is noticed by the clock's tick, once a second.
+    connect(clockTimer, &QTimer::timeout, wakeMonitor, &WakeMonitor::checkClockJump);
+}

@@ -10,6 +10,7 @@
 #include "SettingsStore.h"
 #include "ShapeMask.h"
 #include "TrackingArea.h"
+#include "WXWeather.h"
 #include "WindowLevel.h"
 
 #include <QPainter>
@@ -24,6 +25,8 @@ WXDesktopWindow::WXDesktopWindow(QWidget *parent)
     , clockTimer(new QTimer(this))
     , startRelaunch(&Relauncher::relaunchThisProcess)
     , terminate(&QCoreApplication::quit)
+    , checkTimer(new QTimer(this))
+    , isConnected(&WXWeather::isConnected)
     , m_translucent(translucencyAvailable())
     , m_moveResize(new MoveResizeHandler(this))
 {
@@ -50,6 +53,9 @@ WXDesktopWindow::WXDesktopWindow(QWidget *parent)
     clockTimer->setSingleShot(true);
     clockTimer->setInterval(1000);
     connect(clockTimer, &QTimer::timeout, this, &WXDesktopWindow::getDate);
+    checkTimer->setSingleShot(true);
+    checkTimer->setTimerType(Qt::PreciseTimer);
+    connect(checkTimer, &QTimer::timeout, this, &WXDesktopWindow::checkTick);
 
     if (!m_translucent) {
         for (TextLine *line : {ui->date, ui->title, ui->subtitle})

@@ -21,6 +21,7 @@ class LocationSource;
 class MoveResizeHandler;
 class ShapeMask;
 class TrackingArea;
+class WakeMonitor;
 } // namespace nimbara
 
 // The desktop widget: one frameless window on the desktop, below normal windows, showing the clock
@@ -78,6 +79,8 @@ public:
 
     // Check tick and wake handling (RefreshScheduler.cpp).
     void start();
+    // The check tick that start() arms; tests run it directly instead of waiting for the timer.
+    void checkTick();
     void receiveWakeNote(QObject *notification);
 
     // The frame in screen space (top-left origin, as Qt places windows); setFrame() lays the
@@ -105,6 +108,11 @@ public slots:
     void didPressReloadButton(QObject *sender);
     // Virtual so that tests can count the presses that reach it.
     virtual void didPressLockButton(QObject *sender);
+
+private slots:
+    // The location manager's reports, passed on to the two delegate operations.
+    void locationManagerDidDeliver(double latitude, double longitude);
+    void locationManagerDidReportStatus(int status);
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
@@ -137,6 +145,12 @@ public:
     // Seams for tests of the relaunch: starting the new instance, and ending this one in order.
     std::function<bool()> startRelaunch;
     std::function<void()> terminate;
+    // The pending check tick (one at a time), the connectivity probe, the location service (null:
+    // the one the "positionSource" setting names) and the wake notices.
+    QTimer *const checkTimer;
+    std::function<bool()> isConnected;
+    std::function<nimbara::LocationSource *(QObject *parent)> makeLocationSource;
+    nimbara::WakeMonitor *wakeMonitor = nullptr;
 
 private:
     void connectActions();

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "LocationSource.h"
+
+// The location service replaced for widget tests: it reports what the test tells it and counts
+// what the widget asks of it.
+class FakeLocationSource : public nimbara::LocationSource
+{
+public:
+    explicit FakeLocationSource(bool enabled = true, QObject *parent = nullptr)
+        : LocationSource(parent)
+        , enabled(enabled)
+    {}
+
+    bool locationServicesEnabled() const override { return enabled; }
+    void setDesiredAccuracyBest() override { bestAccuracy = true; }
+    void startUpdatingLocation() override
+    {
+        ++starts;
+        updating = true;
+    }
+    void stopUpdatingLocation() override
+    {
+        ++stops;
+        updating = false;
+    }
+
+    void deliver(double latitude, double longitude) { emit positionUpdated(latitude, longitude); }
+    void report(int status) { emit authorizationChanged(status); }
+
+    bool enabled = true;
+    bool bestAccuracy = false;
+    bool updating = false;
+    int starts = 0;
+    int stops = 0;
+};

@@ -1,0 +1,337 @@
+#include "FakeLocationSource.h"
+#include "LoopbackServer.h"
+#include "WXDesktopWindow.h"
+#include "WXDesktopWindowUi.h"
+
+#include "Log.h"
+#include "WXWeather.h"
+#include "WakeMonitor.h"
+
+#include <QRegularExpression>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+using namespace nimbara;
+
+namespace {
+
+const QByteArray kWeather =
+    R"({"status":"ok","data":{"temp":70,"celsius":21,"condition":"rain","location":"london"}})";
+
+const QString kChecking = QStringLiteral("checking for internet connection");
+const QString kUpdating = QStringLiteral("updating weather");
+const QString kRefreshing = QStringLiteral("refreshing");
+const QString kHourly = QStringLiteral("hourly refresh");
+const QString kAwake = QStringLiteral("awake");
+
+QString counter(int current)
+{
+    return QStringLiteral("%1/3600").arg(current);
+}
+
+// The scheduler's and the update's own lines, without what the HTTP exchange logs.
+QStringList schedulerLines(const QStringList &lines)
+{
+    static const QRegularExpression counterLine(QStringLiteral("^-?\\d+/-?\\d+$"));
+    QStringList kept;
+    for (const QString &line : lines) {
+        if (line == kChecking || line == kUpdating || line == kRefreshing || line == kHourly ||
+            line == kAwake || counterLine.match(line).hasMatch())
+            kept.append(line);
+    }
+    return kept;
+}
+
+} // namespace
+
+class TestRefreshScheduler : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void tick_data();
+    void tick();
+    void connectedRun_hourlyRefreshOnTick240And480();
+    void tickWithoutConnection_nextConnectedTickFetches();
+    void firstTickBeforePosition_nextTickAfterPositionFetches();
+    void wakeWhileCurrent_fetchesAndKeepsTheCount();
+    void wakeWithoutNetwork_firstConnectedTickFetches();
+    void start_armsOneTickAfterTheEndOfThePrevious();
+    void startUp_armsTheTickAndObservesWakes();
+
+private:
+    int gateRequests() const;
+    void setReply(const QByteArray &body);
+
+    QTemporaryDir m_home;
+    std::unique_ptr<LoopbackServer> m_server;
+    std::unique_ptr<WXDesktopWindow> m_window;
+    FakeLocationSource *m_source = nullptr;
+    bool m_connected = true;
+    int m_probes = 0;
+};
+
+void TestRefreshScheduler::initTestCase()
+{
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_home.path());
+    m_server = std::make_unique<LoopbackServer>();
+}
+
+void TestRefreshScheduler::init()
+{
+    QSettings(QStringLiteral("Nimbara"), QStringLiteral("Nimbara")).clear();
+    WXWeather::setHostsForTesting(m_server->host(), m_server->host());
+    m_server->clear();
+    setReply(kWeather);
+    m_connected = true;
+    m_probes = 0;
+    m_window = std::make_unique<WXDesktopWindow>();
+    m_source = new FakeLocationSource(true, m_window.get());
+    m_window->locationManager = m_source;
+    m_window->cachedLocation = QGeoCoordinate(51.5074, -0.1278);
+    // The probe is replaced; the gate requests go to the loopback server.
+    m_window->isConnected = [this] {
+        ++m_probes;
+        return m_connected;
+    };
+}
+
+void TestRefreshScheduler::cleanup()
+{
+    m_window.reset();
+}
+
+int TestRefreshScheduler::gateRequests() const
+{
+    return int(m_server->requests().size());
+}
+
+void TestRefreshScheduler::setReply(const QByteArray &body)
+{
+    m_server->setReply(LoopbackServer::answer(200, body));
+}
+
+void TestRefreshScheduler::tick_data()
+{
+    QTest::addColumn<bool>("connected");
+    QTest::addColumn<bool>("hasLocation");
+    QTest::addColumn<bool>("isUpdatedBefore");
+    QTest::addColumn<int>("currentBefore");
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<bool>("isUpdated");
+    QTest::addColumn<int>("current");
+    QTest::addColumn<int>("requests");
+    QTest::addColumn<QStringList>("lines");
+
+    const QByteArray noEnvelope = "{}";
+    const QByteArray outdated = R"({"status":"error","error":0})";
+    // clang-format off
+    QTest::newRow("not connected") << false << true << true << 45 << kWeather
+        << false << 45 << 0 << QStringList{kChecking, counter(45)};
+    QTest::newRow("connected, current, counting") << true << true << true << 45 << kWeather
+        << true << 60 << 0 << QStringList{kChecking, counter(60)};
+    QTest::newRow("connected, not current, update succeeds") << true << true << false << 45 << kWeather
+        << true << 15 << 1 << QStringList{kChecking, kUpdating, kRefreshing, counter(15)};
+    QTest::newRow("connected, not current, no envelope") << true << true << false << 45 << noEnvelope
+        << false << 15 << 1 << QStringList{kChecking, kUpdating, kRefreshing, counter(15)};
+    QTest::newRow("connected, not current, outdated version") << true << true << false << 0 << outdated
+        << true << 15 << 1 << QStringList{kChecking, kUpdating, kRefreshing, counter(15)};
+    QTest::newRow("hourly refresh succeeds") << true << true << true << 3585 << kWeather
+        << true << 0 << 1 << QStringList{kChecking, kUpdating, kHourly, counter(0)};
+    QTest::newRow("hourly refresh, no envelope") << true << true << true << 3585 << noEnvelope
+        << false << 0 << 1 << QStringList{kChecking, kUpdating, kHourly, counter(0)};
+    QTest::newRow("hourly refresh, outdated version") << true << true << true << 3585 << outdated
+        << false << 0 << 1 << QStringList{kChecking, kUpdating, kHourly, counter(0)};
+    // No position yet: the update cannot run, so the weather is not marked current.
+    QTest::newRow("connected, not current, no position") << true << false << false << 0 << kWeather
+        << false << 15 << 0 << QStringList{kChecking, kUpdating, kRefreshing, counter(15)};
+    QTest::newRow("not connected, no position") << false << false << false << 0 << kWeather
+        << false << 0 << 0 << QStringList{kChecking, counter(0)};
+    // clang-format on
+}
+
+void TestRefreshScheduler::tick()
+{
+    QFETCH(bool, connected);
+    QFETCH(bool, hasLocation);
+    QFETCH(bool, isUpdatedBefore);
+    QFETCH(int, currentBefore);
+    QFETCH(QByteArray, reply);
+    QFETCH(bool, isUpdated);
+    QFETCH(int, current);
+    QFETCH(int, requests);
+    QFETCH(QStringList, lines);
+
+    m_connected = connected;
+    setReply(reply);
+    WXDesktopWindow &w = *m_window;
+    if (!hasLocation)
+        w.cachedLocation.reset();
+    w.isUpdated = isUpdatedBefore;
+    w.current = currentBefore;
+
+    LogCapture capture;
+    w.checkTick();
+    QCOMPARE(schedulerLines(capture.lines()), lines);
+    QCOMPARE(w.isUpdated, isUpdated);
+    QCOMPARE(w.current, current);
+    QCOMPARE(gateRequests(), requests);
+    QCOMPARE(m_probes, 1);
+    QVERIFY(w.checkTimer->isActive());
+}
+
+void TestRefreshScheduler::connectedRun_hourlyRefreshOnTick240And480()
+{
+    WXDesktopWindow &w = *m_window;
+    LogCapture capture;
+    QStringList expected;
+    for (int tick = 1; tick <= 480; ++tick) {
+        w.checkTick();
+        expected << kChecking;
+        if (tick == 1)
+            expected << kUpdating << kRefreshing << counter(15);
+        else if (tick == 240 || tick == 480)
+            expected << kUpdating << kHourly << counter(0);
+        else
+            expected << counter(tick < 240 ? tick * 15 : (tick - 240) * 15);
+    }
+    QCOMPARE(schedulerLines(capture.lines()), expected);
+    QCOMPARE(gateRequests(), 3);
+    QCOMPARE(m_probes, 480);
+    QVERIFY(w.isUpdated);
+    QCOMPARE(w.ui->title->text(), QStringLiteral("70°, RAIN"));
+}
+
+void TestRefreshScheduler::tickWithoutConnection_nextConnectedTickFetches()
+{
+    WXDesktopWindow &w = *m_window;
+    for (int tick = 1; tick <= 11; ++tick)
+        w.checkTick();
+    QCOMPARE(w.current, 165);
+    QCOMPARE(gateRequests(), 1);
+
+    LogCapture capture;
+    m_connected = false;
+    w.checkTick();
+    QCOMPARE(w.isUpdated, false);
+    QCOMPARE(w.current, 165);
+    m_connected = true;
+    w.checkTick();
+    QCOMPARE(schedulerLines(capture.lines()),
+             (QStringList{kChecking, counter(165), kChecking, kUpdating, kRefreshing, counter(15)}));
+    QCOMPARE(gateRequests(), 2);
+    QVERIFY(w.isUpdated);
+}
+
+void TestRefreshScheduler::firstTickBeforePosition_nextTickAfterPositionFetches()
+{
+    WXDesktopWindow &w = *m_window;
+    w.cachedLocation.reset();
+    w.updateLocation();
+    w.checkTick();
+    QCOMPARE(gateRequests(), 0);
+    QCOMPARE(w.isUpdated, false);
+
+    m_source->deliver(51.5074, -0.1278);
+    LogCapture capture;
+    w.checkTick();
+    QCOMPARE(schedulerLines(capture.lines()), (QStringList{kChecking, kUpdating, kRefreshing, counter(15)}));
+    QCOMPARE(gateRequests(), 1);
+    QVERIFY(w.isUpdated);
+    QCOMPARE(w.ui->subtitle->text(), QStringLiteral("LONDON"));
+    QCOMPARE(m_source->stops, 1);
+}
+
+void TestRefreshScheduler::wakeWhileCurrent_fetchesAndKeepsTheCount()
+{
+    WXDesktopWindow &w = *m_window;
+    for (int tick = 1; tick <= 6; ++tick)
+        w.checkTick();
+    QCOMPARE(w.current, 90);
+    QVERIFY(w.isUpdated);
+
+    LogCapture capture;
+    w.receiveWakeNote(nullptr);
+    QCOMPARE(schedulerLines(capture.lines()), (QStringList{kAwake, kUpdating}));
+    QCOMPARE(gateRequests(), 2);
+    QVERIFY(w.isUpdated);
+    QCOMPARE(w.current, 90);
+
+    // The hourly refresh comes on the same tick as without the wake: the 240th.
+    for (int tick = 7; tick < 240; ++tick)
+        w.checkTick();
+    QCOMPARE(gateRequests(), 2);
+    capture.clear();
+    w.checkTick();
+    QCOMPARE(schedulerLines(capture.lines()), (QStringList{kChecking, kUpdating, kHourly, counter(0)}));
+    QCOMPARE(gateRequests(), 3);
+}
+
+void TestRefreshScheduler::wakeWithoutNetwork_firstConnectedTickFetches()
+{
+    WXDesktopWindow &w = *m_window;
+    w.checkTick();
+    QCOMPARE(gateRequests(), 1);
+
+    // Nothing listens on the service port while the network is down.
+    WXWeather::setHostsForTesting(QStringLiteral("127.0.0.1:1"), QStringLiteral("127.0.0.1:1"));
+    w.receiveWakeNote(nullptr);
+    QVERIFY(w.errors);
+    QCOMPARE(w.isUpdated, false);
+    QCOMPARE(w.ui->title->text(), QStringLiteral("70°, RAIN"));
+
+    WXWeather::setHostsForTesting(m_server->host(), m_server->host());
+    LogCapture capture;
+    w.checkTick();
+    QCOMPARE(schedulerLines(capture.lines()), (QStringList{kChecking, kUpdating, kRefreshing, counter(15)}));
+    QCOMPARE(gateRequests(), 2);
+    QVERIFY(w.isUpdated);
+    QVERIFY(!w.errors);
+}
+
+void TestRefreshScheduler::start_armsOneTickAfterTheEndOfThePrevious()
+{
+    WXDesktopWindow &w = *m_window;
+    w.start();
+    QVERIFY(w.checkTimer->isActive());
+    QVERIFY(w.checkTimer->isSingleShot());
+    QCOMPARE(w.checkTimer->interval(), 15000);
+
+    // While a tick runs nothing is pending; it arms the next one when it ends, however long it took.
+    w.checkTimer->stop();
+    bool pendingDuringProbe = true;
+    w.isConnected = [&] {
+        pendingDuringProbe = w.checkTimer->isActive();
+        QTest::qSleep(200);
+        return true;
+    };
+    w.checkTick();
+    QVERIFY(!pendingDuringProbe);
+    QVERIFY(w.checkTimer->isActive());
+    // Armed after the slow probe, not before it.
+    QVERIFY(w.checkTimer->remainingTime() > 14850);
+}
+
+void TestRefreshScheduler::startUp_armsTheTickAndObservesWakes()
+{
+    auto window = std::make_unique<WXDesktopWindow>();
+    window->makeLocationSource = [](QObject *parent) {
+        return new FakeLocationSource(true, parent);
+    };
+    window->awakeFromNib();
+    QVERIFY(window->checkTimer->isActive());
+    QCOMPARE(window->checkTimer->interval(), 15000);
+    QVERIFY(window->wakeMonitor);
+
+    LogCapture capture;
+    emit window->wakeMonitor->woke();
+    QCOMPARE(schedulerLines(capture.lines()), (QStringList{kAwake, kUpdating}));
+}
+
+QTEST_MAIN(TestRefreshScheduler)
+#include "tst_refresh_scheduler.moc"
