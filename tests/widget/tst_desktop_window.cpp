@@ -1,3 +1,4 @@
+#include "FakeLocationSource.h"
 #include "WXDesktopWindow.h"
 
 #include "WXDesktopWindowUi.h"
@@ -63,6 +64,10 @@ std::unique_ptr<WXDesktopWindow> TestDesktopWindow::makeWindow()
     auto window = std::make_unique<WXDesktopWindow>();
     window->now = [] {
         return kSunday;
+    };
+    // Location services on: with them off, start-up replaces the placeholders by their message.
+    window->makeLocationSource = [](QObject *parent) {
+        return new FakeLocationSource(true, parent);
     };
     window->awakeFromNib();
     return window;
