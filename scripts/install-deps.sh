@@ -15,7 +15,7 @@ packages=(
   libcpp-httplib-dev nlohmann-json3-dev libsqlite3-dev sqlite3 libnanoflann-dev libgeonames-common libssl-dev
 
   # tests, screenshots, benchmarks
-  xvfb xauth x11-utils x11-apps xdotool imagemagick fonts-dejavu-core openbox dbus-x11 procps
+  xvfb xauth x11-utils x11-apps xdotool imagemagick fonts-dejavu-core openbox xcompmgr hsetroot dbus-x11 procps strace
   wrk nginx-light hyperfine valgrind curl
   # packaging
   dpkg-dev fakeroot file

@@ -52,18 +52,19 @@ QPainterPath TextLine::textPath() const
     return path;
 }
 
-void TextLine::paintEvent(QPaintEvent *event)
+void TextLine::paintEvent(QPaintEvent *)
 {
-    if (!m_outlined) {
-        QLabel::paintEvent(event);
-        return;
-    }
+    // Glyph outlines, filled: vector shapes stay sharp at any device pixel ratio. Where the window
+    // is translucent a faint halo of the outline colour keeps the text apart from a wallpaper of its
+    // own colour; where it is shaped, the outline is solid and the shape follows it.
     const QPainterPath path = textPath();
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setClipRect(contentsRect());
-    painter.strokePath(path,
-                       QPen(outlineColor(), 2 * kOutlineWidth, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    QColor outline = outlineColor();
+    if (!m_outlined)
+        outline.setAlphaF(0.35);
+    painter.strokePath(path, QPen(outline, 2 * kOutlineWidth, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     painter.fillPath(path, textColor());
 }
 

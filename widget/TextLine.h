@@ -5,8 +5,9 @@
 
 namespace nimbara {
 
-// One text line of the widget. Drawn as a plain label where the screen composes translucent
-// windows; outlined otherwise, so that it reads on any wallpaper once the window is shaped to it.
+// One text line of the widget, on one line, clipped to its frame, with an outline of the opposite
+// lightness: faint where the screen composes translucent windows, solid otherwise (the window is
+// then shaped to it), so that the text reads on any wallpaper.
 class TextLine : public QLabel
 {
     Q_OBJECT
