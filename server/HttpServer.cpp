@@ -86,15 +86,18 @@ int pollFor(int fd, short events, std::chrono::milliseconds timeout)
 }
 
 // The connection's stream: buffered reads that fail once the request's deadline or byte budget is
-// spent, and writes with a time-out. One stream serves every request of a keep-alive connection, so
-// that pipelined bytes already read stay with it.
+// spent, and buffered writes sent in one go when the answer is complete (or before waiting for more
+// input), so that head and body leave in one segment. One stream serves every request of a
+// keep-alive connection, so that pipelined bytes already read stay with it.
 class DeadlineStream final : public httplib::Stream
 {
 public:
     DeadlineStream(socket_t sock, const HttpOptions &options)
         : sock(sock)
         , options(options)
-    {}
+    {
+        out.reserve(1024);
+    }
 
     void beginRequest()
     {
@@ -111,12 +114,15 @@ public:
     ssize_t read(char *ptr, size_t size) override
     {
         if (!hasBufferedData()) {
-            if (budget == 0 || pollFor(sock, POLLIN, readWait()) <= 0)
+            // Whatever is written so far must reach the client before we wait for it (100-continue).
+            if (budget == 0 || !flush())
                 return -1;
-            ssize_t n;
-            do {
-                n = ::recv(sock, buffer, std::min(sizeof buffer, budget), 0);
-            } while (n < 0 && errno == EINTR);
+            ssize_t n = receive(MSG_DONTWAIT);
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                if (pollFor(sock, POLLIN, readWait()) <= 0)
+                    return -1;
+                n = receive(0);
+            }
             if (n <= 0)
                 return n;
             budget -= static_cast<size_t>(n);
@@ -131,38 +137,82 @@ public:
 
     ssize_t write(const char *ptr, size_t size) override
     {
-        if (!is_writable())
+        if (out.size() + size > maxPending && !flush())
             return -1;
-        ssize_t n;
-        do {
-            n = ::send(sock, ptr, size, MSG_NOSIGNAL);
-        } while (n < 0 && errno == EINTR);
-        return n;
+        if (size > maxPending)
+            return sendAll(ptr, size) ? static_cast<ssize_t>(size) : -1;
+        out.append(ptr, size);
+        return static_cast<ssize_t>(size);
+    }
+
+    bool flush()
+    {
+        bool sent = sendAll(out.data(), out.size());
+        out.clear();
+        return sent;
     }
 
     void get_remote_ip_and_port(std::string &ip, int &port) const override
     {
-        sockaddr_storage address{};
-        socklen_t length = sizeof address;
-        if (getpeername(sock, reinterpret_cast<sockaddr *>(&address), &length) == 0)
-            addressOf(address, length, ip, port);
+        if (remoteIp.empty()) {
+            sockaddr_storage address{};
+            socklen_t length = sizeof address;
+            if (getpeername(sock, reinterpret_cast<sockaddr *>(&address), &length) == 0)
+                addressOf(address, length, remoteIp, remotePort);
+        }
+        ip = remoteIp;
+        port = remotePort;
     }
 
     void get_local_ip_and_port(std::string &ip, int &port) const override
     {
-        sockaddr_storage address{};
-        socklen_t length = sizeof address;
-        if (getsockname(sock, reinterpret_cast<sockaddr *>(&address), &length) == 0)
-            addressOf(address, length, ip, port);
+        if (localIp.empty()) {
+            sockaddr_storage address{};
+            socklen_t length = sizeof address;
+            if (getsockname(sock, reinterpret_cast<sockaddr *>(&address), &length) == 0)
+                addressOf(address, length, localIp, localPort);
+        }
+        ip = localIp;
+        port = localPort;
     }
 
     socket_t socket() const override { return sock; }
 
 private:
+    static constexpr size_t maxPending = 16 * 1024;
+
     std::chrono::milliseconds readWait() const
     {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now());
         return std::clamp(left, std::chrono::milliseconds(0), options.readTimeout);
+    }
+
+    ssize_t receive(int flags)
+    {
+        ssize_t n;
+        do {
+            n = ::recv(sock, buffer, std::min(sizeof buffer, budget), flags);
+        } while (n < 0 && errno == EINTR);
+        return n;
+    }
+
+    bool sendAll(const char *data, size_t size)
+    {
+        while (size > 0) {
+            ssize_t n = ::send(sock, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                if (pollFor(sock, POLLOUT, options.writeTimeout) <= 0)
+                    return false;
+                continue;
+            }
+            if (n <= 0)
+                return false;
+            data += n;
+            size -= static_cast<size_t>(n);
+        }
+        return true;
     }
 
     socket_t sock;
@@ -172,6 +222,11 @@ private:
     char buffer[4096];
     size_t offset = 0;
     size_t filled = 0;
+    std::string out;
+    mutable std::string remoteIp;
+    mutable int remotePort = 0;
+    mutable std::string localIp;
+    mutable int localPort = 0;
 };
 
 // The library's thread pool, counting the connections that wait for a thread.
@@ -312,7 +367,8 @@ bool HttpServer::process_and_close_socket(socket_t sock)
         bool closed = false;
         const bool last = left == 1 || svr_sock_ == INVALID_SOCKET;
         closeAfterAnswer = false;
-        ok = process_request(stream, last, closed, nullptr);
+        const bool processed = process_request(stream, last, closed, nullptr);
+        ok = stream.flush() && processed;
         if (!ok || closeAfterAnswer) {
             lingeringClose(sock);
             return ok;

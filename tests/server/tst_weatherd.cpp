@@ -409,6 +409,19 @@ void TestWeatherd::feedback_storesRawValuesExactly()
     const std::string longMessage(20000, 'x');
     QCOMPARE(rawPost(service->port, "/api/0.5/feedback?", "&v1=0&v2=&v3=&v4=" + longMessage).status, 200);
     QCOMPARE(bytes(feedbackRows(service->databasePath()).at(1)[3]), bytes(longMessage));
+
+    // A client that asks before sending its body hears "100 Continue" first.
+    int fd = connectLoopback(service->port);
+    QVERIFY(sendAll(fd, "POST /api/0.5/feedback? HTTP/1.1\r\nHost: x\r\nConnection: close\r\n"
+                        "Expect: 100-continue\r\nContent-Length: 12\r\n\r\n"));
+    char interim[64] = {};
+    QVERIFY(::recv(fd, interim, sizeof interim - 1, 0) > 0);
+    QVERIFY2(std::string_view(interim).starts_with("HTTP/1.1 100 Continue"), interim);
+    QVERIFY(sendAll(fd, "&v4=expected"));
+    auto answer = parseResponse(readAll(fd));
+    ::close(fd);
+    QCOMPARE(answer.status, 200);
+    QCOMPARE(bytes(feedbackRows(service->databasePath()).at(2)[3]), QByteArray("expected"));
 }
 
 void TestWeatherd::feedback_bodyLimitIs64KiB()
