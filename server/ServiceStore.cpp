@@ -35,8 +35,9 @@ void bind(sqlite3_stmt *statement, int index, std::string_view text)
 
 } // namespace
 
-ServiceStore::ServiceStore(const std::string &path)
+ServiceStore::ServiceStore(const std::string &path, std::chrono::milliseconds blacklistReload)
     : path(path)
+    , blacklistReload(blacklistReload)
 {
     try {
         writer = open(path);
@@ -52,10 +53,13 @@ ServiceStore::ServiceStore(const std::string &path)
         insertFeedback = prepare(writer, "INSERT INTO feedback (type, name, email, message, client, body)"
                                          " VALUES (?, ?, ?, ?, ?, ?)");
         reader = open(path);
-        findMachine = prepare(reader, "SELECT 1 FROM blacklist WHERE machine = ?");
+        dataVersion = prepare(reader, "PRAGMA data_version");
+        allMachines = prepare(reader, "SELECT machine FROM blacklist");
+        reloadBlacklistIfChanged();
     } catch (...) {
         sqlite3_finalize(insertFeedback);
-        sqlite3_finalize(findMachine);
+        sqlite3_finalize(dataVersion);
+        sqlite3_finalize(allMachines);
         sqlite3_close(reader);
         sqlite3_close(writer);
         throw;
@@ -65,7 +69,8 @@ ServiceStore::ServiceStore(const std::string &path)
 ServiceStore::~ServiceStore()
 {
     sqlite3_finalize(insertFeedback);
-    sqlite3_finalize(findMachine);
+    sqlite3_finalize(dataVersion);
+    sqlite3_finalize(allMachines);
     sqlite3_close(reader);
     sqlite3_close(writer);
 }
@@ -108,12 +113,41 @@ void ServiceStore::addFeedback(const Feedback &feedback)
 
 bool ServiceStore::isBlacklisted(std::string_view machineFingerprint)
 {
-    std::lock_guard lock(readMutex);
-    sqlite3_reset(findMachine);
-    bind(findMachine, 1, machineFingerprint);
-    int result = sqlite3_step(findMachine);
-    sqlite3_reset(findMachine);
-    return result == SQLITE_ROW;
+    const std::string machine(machineFingerprint);
+    {
+        std::shared_lock lock(readMutex);
+        if (std::chrono::steady_clock::now() < nextReload)
+            return blacklist.contains(machine);
+    }
+    std::unique_lock lock(readMutex);
+    if (std::chrono::steady_clock::now() >= nextReload)
+        reloadBlacklistIfChanged();
+    return blacklist.contains(machine);
+}
+
+// Called with readMutex held for writing.
+void ServiceStore::reloadBlacklistIfChanged()
+{
+    nextReload = std::chrono::steady_clock::now() + blacklistReload;
+    sqlite3_reset(dataVersion);
+    if (sqlite3_step(dataVersion) != SQLITE_ROW)
+        return; // keep what we have; the next look-up tries again
+    const long long version = sqlite3_column_int64(dataVersion, 0);
+    sqlite3_reset(dataVersion);
+    if (version == seenVersion)
+        return;
+    std::unordered_set<std::string> machines;
+    sqlite3_reset(allMachines);
+    int result;
+    while ((result = sqlite3_step(allMachines)) == SQLITE_ROW) {
+        auto text = reinterpret_cast<const char *>(sqlite3_column_text(allMachines, 0));
+        machines.emplace(text ? text : "");
+    }
+    sqlite3_reset(allMachines);
+    if (result != SQLITE_DONE)
+        return;
+    blacklist = std::move(machines);
+    seenVersion = version;
 }
 
 bool ServiceStore::changeBlacklist(const char *sql, std::string_view machineFingerprint)
@@ -130,12 +164,19 @@ bool ServiceStore::changeBlacklist(const char *sql, std::string_view machineFing
 
 bool ServiceStore::addToBlacklist(std::string_view machineFingerprint)
 {
-    return changeBlacklist("INSERT OR IGNORE INTO blacklist (machine) VALUES (?)", machineFingerprint);
+    bool changed =
+        changeBlacklist("INSERT OR IGNORE INTO blacklist (machine) VALUES (?)", machineFingerprint);
+    std::unique_lock lock(readMutex);
+    nextReload = {}; // our own change counts from the next look-up on
+    return changed;
 }
 
 bool ServiceStore::removeFromBlacklist(std::string_view machineFingerprint)
 {
-    return changeBlacklist("DELETE FROM blacklist WHERE machine = ?", machineFingerprint);
+    bool changed = changeBlacklist("DELETE FROM blacklist WHERE machine = ?", machineFingerprint);
+    std::unique_lock lock(readMutex);
+    nextReload = {};
+    return changed;
 }
 
 std::string ServiceStore::normalizedFingerprint(std::string_view text)

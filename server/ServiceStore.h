@@ -1,8 +1,11 @@
 #pragma once
 
+#include <chrono>
 #include <mutex>
+#include <shared_mutex>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -20,13 +23,15 @@ struct Feedback
 };
 
 // Feedback and the machine blacklist in one SQLite database (WAL, synchronous FULL: a feedback row
-// is on disk before its answer goes out). Writes and blacklist look-ups use separate connections so
-// that a feedback commit never holds up a gate request. Safe to use from many threads.
+// is on disk before its answer goes out). The blacklist is looked up in memory, reloaded when the
+// database changed (an operator's --blacklist-add from another process shows within the reload
+// interval); a read costs a gate request microseconds, not a query. Safe to use from many threads.
 class ServiceStore
 {
 public:
     // Creates the database and its tables when missing; throws std::runtime_error on failure.
-    explicit ServiceStore(const std::string &path);
+    explicit ServiceStore(const std::string &path,
+                          std::chrono::milliseconds blacklistReload = std::chrono::milliseconds(1000));
     ~ServiceStore();
     ServiceStore(const ServiceStore &) = delete;
     ServiceStore &operator=(const ServiceStore &) = delete;
@@ -46,14 +51,20 @@ private:
     void execute(sqlite3 *db, const char *sql);
     sqlite3_stmt *prepare(sqlite3 *db, const char *sql);
     bool changeBlacklist(const char *sql, std::string_view machineFingerprint);
+    void reloadBlacklistIfChanged();
 
     std::string path;
     std::mutex writeMutex;
     sqlite3 *writer = nullptr;
     sqlite3_stmt *insertFeedback = nullptr;
-    std::mutex readMutex;
+    std::shared_mutex readMutex;
     sqlite3 *reader = nullptr;
-    sqlite3_stmt *findMachine = nullptr;
+    sqlite3_stmt *dataVersion = nullptr;
+    sqlite3_stmt *allMachines = nullptr;
+    std::chrono::milliseconds blacklistReload;
+    std::chrono::steady_clock::time_point nextReload;
+    long long seenVersion = -1;
+    std::unordered_set<std::string> blacklist;
 };
 
 } // namespace nimbara::server
