@@ -357,6 +357,9 @@ bool HttpServer::waitForRequest(socket_t sock) const
 
 bool HttpServer::process_and_close_socket(socket_t sock)
 {
+    // Linux hands the listening socket's TCP_NODELAY down to accepted ones; say it anyway.
+    int yes = 1;
+    setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
     DeadlineStream stream(sock, httpOptions);
     bool ok = false;
     for (size_t left = httpOptions.keepAliveMaxCount; left > 0; --left) {
