@@ -20,10 +20,18 @@ void WXDesktopWindow::didPressLockButton(QObject * /*sender*/)
         setLevel(desktopIconWindowLevel() - 1);
     }
     Animator::animateOpacity(ui->buttons, isLocked ? 0.0 : 1.0);
+    keepStripFromPointerWhileLocked();
     m_moveResize->setMovable(!isLocked);
     m_moveResize->setMovableByWindowBackground(!isLocked);
     // The frameless window has no frame of its own to resize by: its edges serve while it is unlocked.
     m_moveResize->setResizable(!isLocked);
+}
+
+void WXDesktopWindow::keepStripFromPointerWhileLocked()
+{
+    // The locked widget still gets the pointer (it sits above the desktop window), so its invisible
+    // setting buttons must not take presses.
+    ui->buttons->setAttribute(Qt::WA_TransparentForMouseEvents, isLocked);
 }
 
 bool WXDesktopWindow::isMovable() const

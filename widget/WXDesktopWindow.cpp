@@ -103,6 +103,7 @@ void WXDesktopWindow::awakeFromNib()
     Animator::setOpacity(ui->box, 0.0);
     ui->box->setBorderColor(Qt::transparent);
     Animator::setOpacity(ui->buttons, 0.0);
+    keepStripFromPointerWhileLocked();
     getDate();
     updateLocation();
     start();

@@ -157,6 +157,7 @@ private:
     void layoutOutlets();
     nimbara::LocationSource *makeLocationManager();
     void observeWakeNotes();
+    void keepStripFromPointerWhileLocked();
 
     QSize m_interfaceFrameSize;
     const bool m_translucent;

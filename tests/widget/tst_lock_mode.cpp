@@ -88,6 +88,7 @@ private slots:
 
     void lockButton_twiceRestoresEveryLockedValue();
     void lockButton_unlockedWidgetDragsByBackground();
+    void lockButton_lockedStripTakesNoPresses();
     void hover_showsAndHidesLockButton_data();
     void hover_showsAndHidesLockButton();
     void hover_regionFollowsRestoredFrame();
@@ -357,6 +358,27 @@ void TestLockMode::lockButton_unlockedWidgetDragsByBackground()
     window->didPressLockButton(nullptr);
     drag();
     QCOMPARE(window->frame(), QRectF(140, 125, 680, 172));
+}
+
+void TestLockMode::lockButton_lockedStripTakesNoPresses()
+{
+    SettingsStore::setBool(key::whiteColor, true);
+    const auto window = showWindow();
+    QVERIFY(window);
+    QWindow *handle = window->windowHandle();
+    const QPoint onColor =
+        window->ui->colorButton->mapTo(window.get(), window->ui->colorButton->rect().center());
+    // Locked, the strip is invisible and a press there falls to the background.
+    QTest::mouseClick(handle, Qt::LeftButton, {}, onColor);
+    QCOMPARE(SettingsStore::boolForKey(key::whiteColor), true);
+    window->didPressLockButton(nullptr);
+    Animator::finishAll();
+    QTest::mouseClick(handle, Qt::LeftButton, {}, onColor);
+    QCOMPARE(SettingsStore::boolForKey(key::whiteColor), false);
+    window->didPressLockButton(nullptr);
+    QTest::mouseClick(handle, Qt::LeftButton, {}, onColor);
+    QCOMPARE(SettingsStore::boolForKey(key::whiteColor), false);
+    QCOMPARE(window->frame(), QRectF(100, 100, 680, 172));
 }
 
 void TestLockMode::hover_showsAndHidesLockButton_data()
