@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Measures nimbara-weatherd with wrk on loopback against nginx serving the same small JSON from a
 # static file: the probe (/check/) and a cached gate request, as requests per second, ratios to
-# nginx, and latency p50/p99 at 64 connections; then reverse-geocoding lookups per second.
+# nginx, latency p50/p99 at 64 connections and the server's CPU time per request; then
+# reverse-geocoding lookups per second.
 # nginx runs as a throw-away unprivileged instance (own config and prefix in a temp dir, loopback
 # port); it also stands in for Open-Meteo, so that the gate's cache is filled without the internet.
 # Each measurement runs ROUNDS times and the best round counts (the machine is shared).
@@ -70,7 +71,8 @@ if [ "$(id -u)" -eq 0 ]; then
 fi
 "${as_user[@]}" /usr/sbin/nginx -e "$work/nginx/error.log" -p "$work/nginx" -c "$work/nginx/nginx.conf" \
     -g 'daemon off;' &
-pids+=($!)
+nginx_pid=$!
+pids+=($nginx_pid)
 
 # --- nimbara-weatherd, with its access log to a file, and once more without one ---
 start_service() { # name extra-args...
@@ -88,7 +90,9 @@ service_port_of() { # name
     sed -n 's/.*listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$work/$1.log"
 }
 start_service weatherd
+service_pid=$!
 start_service quiet --no-access-log
+quiet_pid=$!
 service_port=$(service_port_of weatherd)
 quiet_port=$(service_port_of quiet)
 for _ in $(seq 100); do curl -s --noproxy '*' -o /dev/null "http://127.0.0.1:$nginx_port/check/" && break; sleep 0.05; done
@@ -99,34 +103,51 @@ for port in "$service_port" "$quiet_port"; do
     case "$answer" in *'"status":"ok"'*) ;; *) echo "gate not ok: $answer" >&2; exit 1 ;; esac
 done
 
-# One line per round: "name requests/s p50-ms p99-ms errors"
-measure() { # name url
-    wrk -t2 -c"$connections" -d"${seconds}s" --latency "$2" | awk -v name="$1" '
+# CPU time (user + system, in clock ticks) of a process and its children's threads so far.
+cpu_ticks() { # pid...
+    local total=0 pid
+    for pid in "$@" $(ps -o pid= --ppid "$1" 2>/dev/null); do
+        total=$((total + $(awk '{ print $14 + $15 }' "/proc/$pid/stat" 2>/dev/null || echo 0)))
+    done
+    echo "$total"
+}
+
+# One line per round: "name requests/s p50-ms p99-ms errors cpu-µs-per-request". The server's CPU
+# time per request holds up better than requests/s on a machine that others share.
+measure() { # name url server-pid
+    local before after
+    before=$(cpu_ticks "$3")
+    wrk -t2 -c"$connections" -d"${seconds}s" --latency "$2" >"$work/wrk.out"
+    after=$(cpu_ticks "$3")
+    awk -v name="$1" -v ticks=$((after - before)) -v hz="$(getconf CLK_TCK)" '
         function ms(v) { if (v ~ /us$/) return v / 1000; if (v ~ /ms$/) return v + 0; if (v ~ /s$/) return v * 1000; return v }
         /^ +50%/ { p50 = ms($2) }
         /^ +99%/ { p99 = ms($2) }
+        /requests in/ { requests = $1 }
         /^Requests\/sec:/ { rps = $2 }
         /Non-2xx|Socket errors/ { errors = errors " " $0 }
-        END { printf "%s %.0f %.3f %.3f %s\n", name, rps, p50, p99, (errors == "" ? "-" : "errors") }'
+        END { printf "%s %.0f %.3f %.3f %s %.1f\n", name, rps, p50, p99, (errors == "" ? "-" : "errors"), ticks / hz * 1e6 / requests }' \
+        "$work/wrk.out"
 }
 for _ in $(seq "$rounds"); do
-    measure nginx-check "http://127.0.0.1:$nginx_port/check/"
-    measure weatherd-check "http://127.0.0.1:$service_port/check/"
-    measure weatherd-gate "http://127.0.0.1:$service_port$gate"
-    measure weatherd-check-nolog "http://127.0.0.1:$quiet_port/check/"
-    measure weatherd-gate-nolog "http://127.0.0.1:$quiet_port$gate"
+    measure nginx-check "http://127.0.0.1:$nginx_port/check/" "$nginx_pid"
+    measure weatherd-check "http://127.0.0.1:$service_port/check/" "$service_pid"
+    measure weatherd-gate "http://127.0.0.1:$service_port$gate" "$service_pid"
+    measure weatherd-check-nolog "http://127.0.0.1:$quiet_port/check/" "$quiet_pid"
+    measure weatherd-gate-nolog "http://127.0.0.1:$quiet_port$gate" "$quiet_pid"
 done >"$work/results"
 
 echo "wrk -t2 -c$connections -d${seconds}s on loopback, best of $rounds rounds; $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg)"
-printf '%-22s %12s %9s %9s %9s %s\n' measurement requests/s 'x nginx' 'p50 ms' 'p99 ms' errors
+printf '%-22s %12s %9s %9s %9s %13s %s\n' measurement requests/s 'x nginx' 'p50 ms' 'p99 ms' 'CPU µs/req' errors
 awk '
     { if (!($1 in rps)) order[++n] = $1
       if ($2 > rps[$1]) { rps[$1] = $2; p50[$1] = $3; p99[$1] = $4 }
+      if (!($1 in cpu) || $6 < cpu[$1]) cpu[$1] = $6
       if ($5 != "-") errors[$1] = "yes" }
     END {
       for (i = 1; i <= n; i++) {
         k = order[i]
-        printf "%-22s %12d %9.2f %9.3f %9.3f %s\n", k, rps[k], rps[k] / rps["nginx-check"], p50[k], p99[k], (k in errors ? "yes" : "-")
+        printf "%-22s %12d %9.2f %9.3f %9.3f %13.1f %s\n", k, rps[k], rps[k] / rps["nginx-check"], p50[k], p99[k], cpu[k], (k in errors ? "yes" : "-")
       }
     }' "$work/results"
 echo
