@@ -1,6 +1,7 @@
 #include "SingleInstance.h"
 
 #include "Log.h"
+#include "Relauncher.h"
 
 #include <QCryptographicHash>
 #include <QLocalServer>
@@ -15,6 +16,8 @@ namespace nimbara {
 namespace {
 const QByteArray kReopen = QByteArrayLiteral("reopen\n");
 constexpr int kAttempts = 5;
+// A relaunched instance waits up to 5 s for the instance it replaces to let go of the name.
+constexpr int kRelaunchAttempts = 100;
 
 bool sameUser(const QLocalSocket *socket)
 {
@@ -48,6 +51,17 @@ QString SingleInstance::defaultName(const QString &scope)
 
 SingleInstance::Role SingleInstance::start()
 {
+    // Started by a relaunch: the holder, if any, is the instance that is just ending. Asking it to
+    // re-open would toggle its lock and leave nobody running, so wait for the name instead.
+    if (Relauncher::takeRelaunchMark()) {
+        for (int attempt = 0; attempt < kRelaunchAttempts; ++attempt) {
+            if (m_server->listen(m_name))
+                return Role::Primary;
+            QThread::msleep(50);
+        }
+        log(QStringLiteral(" ! ERROR : single instance: %1").arg(m_server->errorString()));
+        return Role::Failed;
+    }
     // Binding an abstract name is atomic, so of two processes started together exactly one listens.
     // Between a holder that is just ending and a new one, try again for a moment.
     for (int attempt = 0; attempt < kAttempts; ++attempt) {

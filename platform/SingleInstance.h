@@ -25,6 +25,8 @@ public:
     // Primary: this process holds the name and emits reopenRequested() for every later instance.
     // Secondary: a running instance holds it and has been asked to re-open.
     // Failed: neither listening nor reaching the holder worked.
+    // A process started by a relaunch (Relauncher::takeRelaunchMark()) never asks to re-open: it
+    // waits a few seconds for the name to come free and is Primary then, or Failed.
     Role start();
 
     // "nimbara-<uid>", with a digest of scope (for example the settings file) where one is given.

@@ -1,4 +1,5 @@
 #include "Relauncher.h"
+#include "SingleInstance.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -19,12 +20,15 @@ private slots:
     void relaunch_hostilePathStartsAfterOldEnded_data();
     void relaunch_hostilePathStartsAfterOldEnded();
     void relaunch_unreapedParentDoesNotHangTheWait();
+    void guard_relaunchedInstanceWaitsInsteadOfReopening_data();
+    void guard_relaunchedInstanceWaitsInsteadOfReopening();
 
 private:
     // Copies the helper into <temp>/<dirName>/ and returns the copy's path.
     static QString installHelper(const QTemporaryDir &temp, const QString &dirName);
     // Waits (bounded) for the relaunched helper's report and returns its NUL-separated fields.
-    static QStringList waitForReport(const QTemporaryDir &temp, int timeoutMs);
+    static QStringList waitForReport(const QTemporaryDir &temp, int timeoutMs,
+                                     const QString &name = QStringLiteral("relaunched.txt"));
 };
 
 QString TestRelauncher::installHelper(const QTemporaryDir &temp, const QString &dirName)
@@ -39,9 +43,9 @@ QString TestRelauncher::installHelper(const QTemporaryDir &temp, const QString &
     return copy;
 }
 
-QStringList TestRelauncher::waitForReport(const QTemporaryDir &temp, int timeoutMs)
+QStringList TestRelauncher::waitForReport(const QTemporaryDir &temp, int timeoutMs, const QString &name)
 {
-    QFile report(temp.filePath(QStringLiteral("relaunched.txt")));
+    QFile report(temp.filePath(name));
     QElapsedTimer timer;
     timer.start();
     while (!report.exists() && timer.elapsed() < timeoutMs)
@@ -117,6 +121,58 @@ void TestRelauncher::relaunch_unreapedParentDoesNotHangTheWait()
     QCOMPARE(report.at(0), QFileInfo(helper).canonicalFilePath());
     QCOMPARE(report.at(2), QStringLiteral("old alive"));
     QVERIFY(parentStillRunning);
+}
+
+void TestRelauncher::guard_relaunchedInstanceWaitsInsteadOfReopening_data()
+{
+    QTest::addColumn<bool>("relaunched");
+    QTest::addColumn<QString>("role");
+    QTest::addColumn<int>("reopens");
+    QTest::newRow("relaunched: waits, then holds the guard") << true << QStringLiteral("primary") << 0;
+    QTest::newRow("started by hand: asks the holder to re-open") << false << QStringLiteral("secondary") << 1;
+}
+
+void TestRelauncher::guard_relaunchedInstanceWaitsInsteadOfReopening()
+{
+    QFETCH(bool, relaunched);
+    QFETCH(QString, role);
+    QFETCH(int, reopens);
+    QTemporaryDir temp;
+    QVERIFY(temp.isValid());
+    const QString name = QStringLiteral("nimbara-relaunch-test-%1").arg(QCoreApplication::applicationPid());
+    // This process plays the instance that is ending.
+    auto holder = std::make_unique<SingleInstance>(name);
+    QCOMPARE(holder->start(), SingleInstance::Role::Primary);
+    int reopenRequests = 0;
+    connect(holder.get(), &SingleInstance::reopenRequested, this, [&reopenRequests] { ++reopenRequests; });
+
+    QProcess next;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("RELAUNCH_HELPER_DIR"), temp.path());
+    environment.insert(QStringLiteral("RELAUNCH_HELPER_MODE"), QStringLiteral("guard"));
+    environment.insert(QStringLiteral("RELAUNCH_HELPER_GUARD"), name);
+    if (relaunched)
+        environment.insert(Relauncher::markVariable(), QString::number(QCoreApplication::applicationPid()));
+    else
+        environment.remove(Relauncher::markVariable());
+    next.setProcessEnvironment(environment);
+    next.start(QString::fromUtf8(RELAUNCH_HELPER), {});
+    QVERIFY(next.waitForStarted());
+
+    if (relaunched) {
+        // The new instance keeps trying while the old one still holds the name, and never knocks.
+        QTest::qWait(400);
+        QCOMPARE(next.state(), QProcess::Running);
+        QCOMPARE(reopenRequests, 0);
+        holder.reset();
+    } else {
+        QTRY_COMPARE(reopenRequests, 1);
+    }
+    // It may have ended while the event loop ran above.
+    QVERIFY(next.state() == QProcess::NotRunning || next.waitForFinished(10000));
+    QCOMPARE(next.exitCode(), 0);
+    QCOMPARE(waitForReport(temp, 1000, QStringLiteral("guard.txt")), QStringList{role});
+    QCOMPARE(reopenRequests, reopens);
 }
 
 QTEST_GUILESS_MAIN(TestRelauncher)
