@@ -7,6 +7,8 @@
 #     --compositor      run xcompmgr, so that the window is translucent instead of shaped
 #     --unlocked        open the application a second time, which unlocks the widget
 #     --later-run       quit after a first run and take the picture of the second run
+#     --black-text      black text on a white box (the colour button's other setting); implies --later-run
+#     --hover           the pointer over the widget, which shows the lock button
 #     --lang LANG       the locale (default en_US.UTF-8)
 #
 # The settings live in a temporary home; the desktop gets a gradient wallpaper with a light band so
@@ -19,6 +21,8 @@ wm=1
 compositor=0
 unlocked=0
 later_run=0
+black_text=0
+hover=0
 lang=en_US.UTF-8
 out=build/screenshot.png
 while (($#)); do
@@ -29,7 +33,9 @@ while (($#)); do
     --unlocked) unlocked=1 ;;
     --later-run) later_run=1 ;;
     --lang) lang=$2; shift ;;
-    -h|--help) sed -n '2,13p' "$0"; exit 0 ;;
+    --black-text) black_text=1; later_run=1 ;;
+    --hover) hover=1 ;;
+    -h|--help) sed -n '2,15p' "$0"; exit 0 ;;
     *) out=$1 ;;
   esac
   shift
@@ -93,10 +99,18 @@ if ((later_run)); then
   sleep 1
   kill -TERM "${pids[-1]}"
   wait "${pids[-1]}" 2>/dev/null || true
+  if ((black_text)); then
+    sed -i 's/^whiteColor=true$/whiteColor=false/' "$XDG_CONFIG_HOME/Nimbara/Nimbara.conf"
+  fi
   start_widget
 fi
 if ((unlocked)); then
   LANG=$lang LC_ALL=$lang "$nimbara" 2>/dev/null
+fi
+if ((hover)); then
+  # Onto the widget, above its buttons; the second step is the motion the widget sees.
+  xdotool search --onlyvisible --name '^Nimbara$' mousemove --window %1 300 50
+  xdotool mousemove_relative 5 5
 fi
 # The fade-in and the unlock fades take 250 ms.
 sleep 1.5
