@@ -34,7 +34,11 @@ float SettingsStore::floatForKey(const QString &key)
 
 QString SettingsStore::stringForKey(const QString &key)
 {
-    return store().value(key).toString();
+    // A hand-written value with unquoted commas ("fixed:51.5,-0.1") reads back as a list of its pieces.
+    const QVariant value = store().value(key);
+    if (value.typeId() == QMetaType::QStringList)
+        return value.toStringList().join(QLatin1Char(','));
+    return value.toString();
 }
 
 void SettingsStore::setBool(const QString &key, bool value)

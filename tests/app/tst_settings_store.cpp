@@ -22,6 +22,8 @@ private slots:
     void booleans_surviveReload();
     void toggleBool_flips();
     void corruptFile_readsWhatItCan();
+    void handWrittenText_readsAsWritten_data();
+    void handWrittenText_readsAsWritten();
 
 private:
     void reload();
@@ -108,6 +110,32 @@ void TestSettingsStore::corruptFile_readsWhatItCan()
     reload();
     QCOMPARE(SettingsStore::floatForKey(key::originX), 42.5f);
     QCOMPARE(SettingsStore::boolForKey(key::whiteColor), true);
+}
+
+void TestSettingsStore::handWrittenText_readsAsWritten_data()
+{
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("commas") << QByteArray("positionSource=fixed:51.5074,-0.1278")
+                            << QStringLiteral("fixed:51.5074,-0.1278");
+    QTest::newRow("quoted") << QByteArray("positionSource=\"fixed:51.5074,-0.1278\"")
+                            << QStringLiteral("fixed:51.5074,-0.1278");
+    QTest::newRow("path") << QByteArray("positionSource=nmea:/var/log/gps.nmea")
+                          << QStringLiteral("nmea:/var/log/gps.nmea");
+    QTest::newRow("empty") << QByteArray("positionSource=") << QString();
+}
+
+void TestSettingsStore::handWrittenText_readsAsWritten()
+{
+    QFETCH(QByteArray, line);
+    QFETCH(QString, text);
+    QDir().mkpath(m_dir->path() + QStringLiteral("/Nimbara"));
+    QFile file(configFile());
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("[General]\n" + line + "\n");
+    file.close();
+    reload();
+    QCOMPARE(SettingsStore::stringForKey(key::positionSource), text);
 }
 
 QTEST_GUILESS_MAIN(TestSettingsStore)
