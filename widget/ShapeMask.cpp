@@ -81,8 +81,12 @@ void ShapeMask::apply()
     // An empty mask would mean no mask at all, that is the whole rectangle.
     if (region.isEmpty())
         region = QRegion(0, 0, 1, 1);
-    if (region != m_window->mask())
-        m_window->setMask(region);
+    const QRegion previous = m_window->mask();
+    if (region == previous)
+        return;
+    m_window->setMask(region);
+    // What the new shape uncovers was never painted (the X server shows no backing there): paint it.
+    m_window->update(region - previous);
 }
 
 bool ShapeMask::eventFilter(QObject *, QEvent *event)

@@ -25,6 +25,29 @@ const QByteArray kUpstreamAnswer =
     R"({"latitude":51.5,"longitude":-0.13,"current_units":{"temperature_2m":"°C"},)"
     R"("current":{"time":"2024-12-06T12:00","temperature_2m":12.3,"weather_code":2}})";
 
+// How many of the pixels that a text line paints fully show different colours on the screen.
+int pixelsNotOnScreen(QWidget *line, const QImage &screen)
+{
+    QImage painted(line->size(), QImage::Format_ARGB32_Premultiplied);
+    painted.fill(Qt::transparent);
+    line->render(&painted, QPoint(), QRegion(), QWidget::DrawChildren);
+    const QPoint origin = line->mapToGlobal(QPoint(0, 0));
+    int differing = 0;
+    for (int y = 0; y < painted.height(); ++y) {
+        for (int x = 0; x < painted.width(); ++x) {
+            const QRgb own = painted.pixel(x, y);
+            if (qAlpha(own) < 255)
+                continue;
+            const QRgb shown = screen.pixel(origin + QPoint(x, y));
+            if (qAbs(qRed(own) - qRed(shown)) + qAbs(qGreen(own) - qGreen(shown)) +
+                    qAbs(qBlue(own) - qBlue(shown)) >
+                48)
+                ++differing;
+        }
+    }
+    return differing;
+}
+
 quint16 freePort()
 {
     QTcpServer probe;
@@ -132,8 +155,12 @@ void TestEndToEnd::showsTheWeatherAndKeepsItFresh()
     const QString screenshot =
         QDir(QStringLiteral(NIMBARA_SCREENSHOT_DIR)).filePath(QStringLiteral("end-to-end.png"));
     QTest::qWait(1000); // the first paint of the new text, and the window shape that follows it
-    QVERIFY(window.screen()->grabWindow(0).save(screenshot));
+    const QImage screen = window.screen()->grabWindow(0).toImage();
+    QVERIFY(screen.save(screenshot));
     qInfo("screenshot: %s", qPrintable(screenshot));
+    // What the lines paint is what the screen shows: no part of a glyph is cut off.
+    QCOMPARE(pixelsNotOnScreen(window.ui->title, screen), 0);
+    QCOMPARE(pixelsNotOnScreen(window.ui->subtitle, screen), 0);
 
     // The units button shows the service's other value, and back.
     QTest::mouseClick(window.ui->reloadButton, Qt::LeftButton);
