@@ -162,12 +162,15 @@ void TestEndToEnd::showsTheWeatherAndKeepsItFresh()
     QCOMPARE(pixelsNotOnScreen(window.ui->title, screen), 0);
     QCOMPARE(pixelsNotOnScreen(window.ui->subtitle, screen), 0);
 
-    // The units button shows the service's other value, and back.
+    // The units button (on the strip of the unlocked widget) shows the service's other value, and back.
+    window.didPressLockButton(window.ui->lockButton);
+    QVERIFY(!window.isLocked);
     QTest::mouseClick(window.ui->reloadButton, Qt::LeftButton);
     QCOMPARE(window.ui->title->text(), weatherLine(54));
     QCOMPARE(SettingsStore::boolForKey(key::celsius), false);
     QTest::mouseClick(window.ui->reloadButton, Qt::LeftButton);
     QCOMPARE(window.ui->title->text(), weatherLine(12));
+    window.didPressLockButton(window.ui->lockButton);
 
     // The service goes away: the weather stays on screen and is no longer counted current.
     stopService();
