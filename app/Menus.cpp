@@ -31,12 +31,15 @@ Menus::Menus(WXDesktopWindow *window, QWidget *tourWindow, QObject *parent)
     connect(window, &QWidget::customContextMenuRequested, m_menu.get(),
             [this, window](const QPoint &position) { m_menu->popup(window->mapToGlobal(position)); });
 
-    m_trayIcon = new QSystemTrayIcon(QIcon(QStringLiteral(":/icons/nimbara.svg")), this);
+    // Drawn sizes rather than the SVG: no SVG library is loaded for one small icon.
+    QIcon icon;
+    for (int size : {22, 32, 48, 64})
+        icon.addFile(QStringLiteral(":/icons/nimbara-%1.png").arg(size), QSize(size, size));
+    m_trayIcon = new QSystemTrayIcon(icon, this);
     m_trayIcon->setToolTip(QStringLiteral("Nimbara"));
     m_trayIcon->setContextMenu(m_menu.get());
-    // Shown once a tray is there; Qt follows the tray coming and going.
-    if (QSystemTrayIcon::isSystemTrayAvailable())
-        m_trayIcon->show();
+    // Where no tray runs yet (a session still starting), Qt puts the icon there once one appears.
+    m_trayIcon->show();
 }
 
 Menus::~Menus() = default;

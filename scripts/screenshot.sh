@@ -57,14 +57,9 @@ cleanup() {
 }
 trap cleanup EXIT
 
-display=""
-for n in $(seq 200 260); do
-  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=":$n"; break; fi
-done
-Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
-pids+=($!)
-for _ in $(seq 50); do xdpyinfo -display "$display" >/dev/null 2>&1 && break; sleep 0.1; done
-export DISPLAY=$display
+source scripts/xvfb.sh
+start_xvfb
+pids+=("$XVFB_PID")
 
 convert -size 1280x800 gradient:'#dbe9f6'-'#1f3d63' \
   -fill '#f2f2ee' -draw 'rectangle 0,300 1280,380' "$work/wallpaper.png"

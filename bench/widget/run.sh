@@ -1,0 +1,116 @@
+#!/usr/bin/env bash
+# Measures nimbara beside a bare Qt Widgets program (three labels, a one-second timer), both on the
+# same private Xvfb, built with the optimised "bench" preset:
+#   mapped   ms from exec until the window is mapped to stay (median of ROUNDS starts)
+#   pss/rss  KiB after SETTLE seconds (/proc/PID/smaps_rollup)
+#   cpu      CPU seconds used over IDLE seconds after that (/proc/PID/stat utime+stime)
+#   wakeups  voluntary context switches per second over the same IDLE seconds, of all threads and of
+#            the main thread (/proc/PID/task/*/status): a thread that wakes runs until it sleeps
+#            again, which is one voluntary switch; involuntary ones are other load preempting it
+# Usage: bench/widget/run.sh [IDLE [SETTLE [ROUNDS]]]   (defaults 60, 30, 5)
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+idle=${1:-60}
+settle=${2:-30}
+rounds=${3:-5}
+
+cmake --preset bench >/dev/null
+cmake --build build/bench --target nimbara bench_bare_widgets bench_map_timer >/dev/null
+nimbara=build/bench/app/nimbara
+bare=build/bench/bench/widget/bench_bare_widgets
+timer=build/bench/bench/widget/bench_map_timer
+
+work=$(mktemp -d)
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+source scripts/xvfb.sh
+start_xvfb
+pids+=("$XVFB_PID")
+export QT_QPA_PLATFORM=xcb LANG=en_US.UTF-8
+
+# A later run of nimbara (no quick tour), with its settings in a home of its own.
+export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config
+mkdir -p "$XDG_CONFIG_HOME/Nimbara"
+cat >"$XDG_CONFIG_HOME/Nimbara/Nimbara.conf" <<'CONF'
+[General]
+celsius=true
+dateEnabled=true
+initialized=true
+locationEnabled=true
+originX=100
+originY=100
+sizeHeight=160
+sizeWidth=720
+textAlign=true
+whiteColor=true
+CONF
+
+stop() { # pid: SIGTERM, then wait until it is gone (not our child: poll)
+  kill -TERM "$1" 2>/dev/null || true
+  for _ in $(seq 200); do [ -e "/proc/$1" ] || return 0; sleep 0.02; done
+  kill -KILL "$1" 2>/dev/null || true
+}
+
+# "<pid> <ms>" of one start; the program keeps running.
+start() { # name program
+  "$timer" "$1" "$2" 2>/dev/null
+}
+
+median_mapped() { # name program -> median ms of ROUNDS starts
+  for _ in $(seq "$rounds"); do
+    read -r pid ms < <(start "$1" "$2")
+    echo "$ms"
+    stop "$pid"
+  done | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'
+}
+
+cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
+switches() { # pid: "tid count" lines, voluntary context switches of each thread
+  local task
+  for task in "/proc/$1/task/"*; do
+    awk -v tid="${task##*/}" '/^voluntary_ctxt_switches/ { s += $2 } END { print tid, s }' \
+      "$task/status" 2>/dev/null || true
+  done
+}
+# Switches between two snapshots, over the threads alive in both (threads come and go).
+switch_delta() { # before after [tid]
+  awk -v only="${3:-}" 'NR == FNR { before[$1] = $2; next }
+    ($1 in before) && (only == "" || $1 == only) { d += $2 - before[$1] } END { print d + 0 }' "$1" "$2"
+}
+kib() { awk -v key="$2:" '$1 == key { print $2 }' "/proc/$1/smaps_rollup"; }
+
+declare -A mapped pid
+mapped[nimbara]=$(median_mapped Nimbara "$nimbara")
+mapped[bare]=$(median_mapped Bare "$bare")
+read -r pid[nimbara] _ < <(start Nimbara "$nimbara")
+read -r pid[bare] _ < <(start Bare "$bare")
+pids+=("${pid[nimbara]}" "${pid[bare]}")
+
+sleep "$settle"
+declare -A pss rss cpu0
+for p in nimbara bare; do
+  pss[$p]=$(kib "${pid[$p]}" Pss)
+  rss[$p]=$(kib "${pid[$p]}" Rss)
+  cpu0[$p]=$(cpu_ticks "${pid[$p]}")
+  switches "${pid[$p]}" >"$work/$p.switches0"
+done
+sleep "$idle"
+hz=$(getconf CLK_TCK)
+printf '%-8s %10s %9s %9s %12s %14s %14s %8s\n' program mapped-ms pss-KiB rss-KiB "cpu-s/${idle}s" wakeups/s main-wakeups/s threads
+for p in nimbara bare; do
+  cpu=$(( $(cpu_ticks "${pid[$p]}") - cpu0[$p] ))
+  switches "${pid[$p]}" >"$work/$p.switches1"
+  sw=$(switch_delta "$work/$p.switches0" "$work/$p.switches1")
+  main=$(switch_delta "$work/$p.switches0" "$work/$p.switches1" "${pid[$p]}")
+  threads=$(ls "/proc/${pid[$p]}/task" | wc -l)
+  awk -v p="$p" -v m="${mapped[$p]}" -v pss="${pss[$p]}" -v rss="${rss[$p]}" -v cpu="$cpu" -v hz="$hz" \
+      -v sw="$sw" -v main="$main" -v idle="$idle" -v t="$threads" \
+      'BEGIN { printf "%-8s %10.1f %9d %9d %12.2f %14.2f %14.2f %8d\n", p, m, pss, rss, cpu / hz, sw / idle, main / idle, t }'
+done
+awk -v a="${pss[nimbara]}" -v b="${pss[bare]}" -v c="${rss[nimbara]}" -v d="${rss[bare]}" \
+  'BEGIN { printf "memory ratio nimbara/bare: PSS %.2f, RSS %.2f\n", a / b, c / d }'
