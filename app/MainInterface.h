@@ -20,12 +20,16 @@ public:
 
     WXDesktopWindow *window() const { return m_window.get(); }
     QWidget *tourWindow() const { return m_tourWindow.get(); }
+    QWidget *aboutWindow() const { return m_aboutWindow.get(); }
+    QWidget *feedbackWindow() const { return m_feedbackWindow.get(); }
     Menus *menus() const { return m_menus.get(); }
     WXAppDelegate *delegate() const { return m_delegate.get(); }
 
 private:
     std::unique_ptr<WXDesktopWindow> m_window;
     std::unique_ptr<QWidget> m_tourWindow;
+    std::unique_ptr<QWidget> m_aboutWindow;
+    std::unique_ptr<QWidget> m_feedbackWindow;
     std::unique_ptr<Menus> m_menus;
     std::unique_ptr<WXAppDelegate> m_delegate;
 };

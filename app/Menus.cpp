@@ -11,10 +11,26 @@
 
 using nimbara::localized;
 
-Menus::Menus(WXDesktopWindow *window, QWidget *tourWindow, QObject *parent)
+namespace {
+// A window chosen from the menu comes to the front, wherever it was.
+void present(QWidget *window)
+{
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+} // namespace
+
+Menus::Menus(WXDesktopWindow *window, QWidget *tourWindow, QWidget *aboutWindow, QWidget *feedbackWindow,
+             QObject *parent)
     : QObject(parent)
     , m_menu(std::make_unique<QMenu>())
 {
+    m_about = m_menu->addAction(localized("ABOUT_MENU"));
+    m_about->setMenuRole(QAction::AboutRole);
+    connect(m_about, &QAction::triggered, aboutWindow, [aboutWindow] { present(aboutWindow); });
+    m_feedback = m_menu->addAction(localized("FEEDBACK_MENU"));
+    connect(m_feedback, &QAction::triggered, feedbackWindow, [feedbackWindow] { present(feedbackWindow); });
     m_quickTour = m_menu->addAction(QString());
     connect(m_quickTour, &QAction::triggered, tourWindow, [tourWindow] {
         if (auto tour = qobject_cast<WXTourWindow *>(tourWindow))

@@ -18,18 +18,24 @@ class Menus : public QObject
     Q_DISABLE_COPY_MOVE(Menus)
 
 public:
-    // tourWindow is shown from its start by the quick-tour item.
-    Menus(WXDesktopWindow *window, QWidget *tourWindow, QObject *parent = nullptr);
+    // tourWindow is shown from its start by the quick-tour item; the About and Feedback items bring
+    // their windows to the front.
+    Menus(WXDesktopWindow *window, QWidget *tourWindow, QWidget *aboutWindow, QWidget *feedbackWindow,
+          QObject *parent = nullptr);
     ~Menus() override;
 
     QMenu *menu() const { return m_menu.get(); }
     QSystemTrayIcon *trayIcon() const { return m_trayIcon; }
+    QAction *about() const { return m_about; }
+    QAction *feedback() const { return m_feedback; }
     // Titled by the launch handler.
     QAction *quickTour() const { return m_quickTour; }
     QAction *quit() const { return m_quit; }
 
 private:
     const std::unique_ptr<QMenu> m_menu;
+    QAction *m_about = nullptr;
+    QAction *m_feedback = nullptr;
     QAction *m_quickTour = nullptr;
     QAction *m_quit = nullptr;
     QSystemTrayIcon *m_trayIcon = nullptr;

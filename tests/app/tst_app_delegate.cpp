@@ -9,9 +9,11 @@
 #include "TerminationSignals.h"
 #include "WXDesktopWindow.h"
 #include "WXDesktopWindowUi.h"
+#include "WXTourWindow.h"
 
 #include <QApplication>
 #include <QMenu>
+#include <QPushButton>
 #include <QScreen>
 #include <QSettings>
 #include <QSystemTrayIcon>
@@ -72,7 +74,9 @@ private slots:
     void restoredFrame_keptVisible_data();
     void restoredFrame_keptVisible();
     void reopen_throughLocalSocket_pressesLockOnce();
-    void mainInterface_menuHoldsQuickTourAndQuit();
+    void mainInterface_menuOffersPanelsTourAndQuit();
+    void tour_notShownOnSecondLaunch_data();
+    void tour_notShownOnSecondLaunch();
     // Runs the event loop to its end: last.
     void termination_signalSavesFrame();
 
@@ -268,21 +272,83 @@ void TestAppDelegate::reopen_throughLocalSocket_pressesLockOnce()
     QCOMPARE(m_delegate->applicationShouldHandleReopen(qApp, true), false);
 }
 
-void TestAppDelegate::mainInterface_menuHoldsQuickTourAndQuit()
+void TestAppDelegate::mainInterface_menuOffersPanelsTourAndQuit()
 {
     MainInterface interface;
     interface.delegate()->applicationDidFinishLaunching();
-    const QList<QAction *> actions = interface.menus()->menu()->actions();
-    QCOMPARE(actions.first(), interface.menus()->quickTour());
-    QCOMPARE(actions.first()->text(), localized("TOUR_WINDOW_TITLE"));
-    QCOMPARE(actions.last(), interface.menus()->quit());
-    QCOMPARE(actions.last()->text(), localized("QUIT_MENU"));
-    QCOMPARE(interface.menus()->trayIcon()->contextMenu(), interface.menus()->menu());
+    Menus &menus = *interface.menus();
+    QList<QAction *> actions = menus.menu()->actions();
+    actions.removeIf([](QAction *action) { return action->isSeparator(); });
+    QCOMPARE(actions, (QList<QAction *>{menus.about(), menus.feedback(), menus.quickTour(), menus.quit()}));
+    QCOMPARE(menus.about()->text(), localized("ABOUT_MENU"));
+    QCOMPARE(menus.feedback()->text(), localized("FEEDBACK_MENU"));
+    QCOMPARE(menus.quickTour()->text(), localized("TOUR_WINDOW_TITLE"));
+    QCOMPARE(menus.quit()->text(), localized("QUIT_MENU"));
+    QCOMPARE(menus.trayIcon()->contextMenu(), menus.menu());
     QCOMPARE(interface.window()->contextMenuPolicy(), Qt::CustomContextMenu);
 
-    interface.tourWindow()->close();
-    interface.menus()->quickTour()->trigger();
-    QVERIFY(interface.tourWindow()->isVisible());
+    // Each item shows its window, again after the window was closed.
+    for (int round = 0; round < 2; ++round) {
+        QVERIFY(!interface.aboutWindow()->isVisible());
+        menus.about()->trigger();
+        QVERIFY(interface.aboutWindow()->isVisible());
+        interface.aboutWindow()->close();
+
+        QVERIFY(!interface.feedbackWindow()->isVisible());
+        menus.feedback()->trigger();
+        QVERIFY(interface.feedbackWindow()->isVisible());
+        interface.feedbackWindow()->close();
+    }
+
+    // The quick tour starts again at step 1, wherever it was left.
+    auto tour = qobject_cast<WXTourWindow *>(interface.tourWindow());
+    QVERIFY(tour);
+    tour->nextButtonStep1->click();
+    tour->finishButtonStep2->click();
+    QVERIFY(!tour->isVisible());
+    menus.quickTour()->trigger();
+    QVERIFY(tour->isVisible());
+    QCOMPARE(tour->contentView(), tour->step1.data());
+}
+
+void TestAppDelegate::tour_notShownOnSecondLaunch_data()
+{
+    QTest::addColumn<QString>("ending"); // how the user leaves the tour on the first launch
+    QTest::newRow("skip") << "skip";
+    QTest::newRow("next, finish") << "finish";
+    QTest::newRow("quit during the tour") << "quit";
+}
+
+void TestAppDelegate::tour_notShownOnSecondLaunch()
+{
+    QFETCH(QString, ending);
+    {
+        MainInterface first;
+        first.delegate()->connectApplication(nullptr);
+        first.delegate()->applicationDidFinishLaunching();
+        auto tour = qobject_cast<WXTourWindow *>(first.tourWindow());
+        QVERIFY(tour->isVisible());
+        QCOMPARE(tour->contentView(), tour->step1.data());
+        if (ending == QLatin1String("skip")) {
+            tour->skipButtonStep1->click();
+        } else if (ending == QLatin1String("finish")) {
+            tour->nextButtonStep1->click();
+            tour->finishButtonStep2->click();
+        } else {
+            // The Quit item ends the run in order: the frame is saved.
+            first.window()->setFrame(QRectF(31, 41, 660, 160), true);
+            first.menus()->quit()->trigger();
+            QCOMPARE(QCoreApplication::exec(), 0);
+            QCOMPARE(SettingsStore::floatForKey(key::originX), 31.0f);
+            QCOMPARE(SettingsStore::floatForKey(key::sizeHeight), 160.0f);
+        }
+        Animator::finishAll();
+    }
+
+    MainInterface second;
+    second.delegate()->applicationDidFinishLaunching();
+    QVERIFY(!second.tourWindow()->isVisible());
+    QVERIFY(second.window()->isVisible());
 }
 
 void TestAppDelegate::termination_signalSavesFrame()
