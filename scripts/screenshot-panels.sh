@@ -8,18 +8,18 @@ cmake --build build/testing --target panels_screenshot
 out="out/screenshots"
 mkdir -p "$out"
 
-display=""
-for n in $(seq 150 199); do
-  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=":$n"; break; fi
-done
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb_pid=$!
-wm_pid=""
-trap 'kill $wm_pid $xvfb_pid 2>/dev/null || true' EXIT
-for _ in $(seq 50); do xdpyinfo -display "$display" >/dev/null 2>&1 && break; sleep 0.1; done
-export DISPLAY="$display"
+pids=()
+cleanup() {
+  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[$i]}" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+}
+trap cleanup EXIT
+
+source scripts/xvfb.sh
+start_xvfb 1024x768x24
+pids+=("$XVFB_PID")
 openbox >/dev/null 2>&1 &
-wm_pid=$!
+pids+=($!)
 sleep 0.5
 
 for language in en de; do
