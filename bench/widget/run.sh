@@ -3,7 +3,9 @@
 # same private Xvfb, built with the optimised "bench" preset:
 #   mapped   ms from exec until the window is mapped to stay (median of ROUNDS starts)
 #   pss/rss  KiB after SETTLE seconds (/proc/PID/smaps_rollup)
-#   cpu      CPU seconds used over IDLE seconds after that (/proc/PID/stat utime+stime)
+#   cpu      CPU time used over IDLE seconds after that: ms run by the threads alive throughout
+#            (/proc/PID/task/*/schedstat, exact) and the process's ticks (/proc/PID/stat utime+stime,
+#            10 ms granularity, so a program that wakes briefly is charged by chance)
 #   wakeups  voluntary context switches per second over the same IDLE seconds, of all threads and of
 #            the main thread (/proc/PID/task/*/status): a thread that wakes runs until it sleeps
 #            again, which is one voluntary switch; involuntary ones are other load preempting it
@@ -22,8 +24,17 @@ timer=build/bench/bench/widget/bench_map_timer
 
 work=$(mktemp -d)
 pids=()
+stop() { # pid: SIGTERM, then wait until it is gone or a zombie (most are not our children: poll)
+  kill -TERM "$1" 2>/dev/null || true
+  for _ in $(seq 200); do
+    [ "$(awk '{ print $3 }' "/proc/$1/stat" 2>/dev/null || echo Z)" = Z ] && return 0
+    sleep 0.02
+  done
+  kill -KILL "$1" 2>/dev/null || true
+}
 cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  # The programs save their settings as they end: wait for them before the home goes.
+  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do stop "${pids[$i]}"; done
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -50,11 +61,6 @@ textAlign=true
 whiteColor=true
 CONF
 
-stop() { # pid: SIGTERM, then wait until it is gone (not our child: poll)
-  kill -TERM "$1" 2>/dev/null || true
-  for _ in $(seq 200); do [ -e "/proc/$1" ] || return 0; sleep 0.02; done
-  kill -KILL "$1" 2>/dev/null || true
-}
 
 # "<pid> <ms>" of one start; the program keeps running.
 start() { # name program
@@ -77,7 +83,13 @@ switches() { # pid: "tid count" lines, voluntary context switches of each thread
       "$task/status" 2>/dev/null || true
   done
 }
-# Switches between two snapshots, over the threads alive in both (threads come and go).
+runtime() { # pid: "tid ns" lines, time each thread ran
+  local task
+  for task in "/proc/$1/task/"*; do
+    awk -v tid="${task##*/}" '{ print tid, $1 }' "$task/schedstat" 2>/dev/null || true
+  done
+}
+# Growth between two "tid count" snapshots, over the threads alive in both (threads come and go).
 switch_delta() { # before after [tid]
   awk -v only="${3:-}" 'NR == FNR { before[$1] = $2; next }
     ($1 in before) && (only == "" || $1 == only) { d += $2 - before[$1] } END { print d + 0 }' "$1" "$2"
@@ -98,19 +110,22 @@ for p in nimbara bare; do
   rss[$p]=$(kib "${pid[$p]}" Rss)
   cpu0[$p]=$(cpu_ticks "${pid[$p]}")
   switches "${pid[$p]}" >"$work/$p.switches0"
+  runtime "${pid[$p]}" >"$work/$p.runtime0"
 done
 sleep "$idle"
-hz=$(getconf CLK_TCK)
-printf '%-8s %10s %9s %9s %12s %14s %14s %8s\n' program mapped-ms pss-KiB rss-KiB "cpu-s/${idle}s" wakeups/s main-wakeups/s threads
+printf '%-8s %10s %9s %9s %12s %12s %10s %10s %8s\n' program mapped-ms pss-KiB rss-KiB \
+  "cpu-ms/${idle}s" "ticks/${idle}s" wakeups/s main-wk/s threads
 for p in nimbara bare; do
   cpu=$(( $(cpu_ticks "${pid[$p]}") - cpu0[$p] ))
   switches "${pid[$p]}" >"$work/$p.switches1"
+  runtime "${pid[$p]}" >"$work/$p.runtime1"
+  ran=$(switch_delta "$work/$p.runtime0" "$work/$p.runtime1")
   sw=$(switch_delta "$work/$p.switches0" "$work/$p.switches1")
   main=$(switch_delta "$work/$p.switches0" "$work/$p.switches1" "${pid[$p]}")
   threads=$(ls "/proc/${pid[$p]}/task" | wc -l)
-  awk -v p="$p" -v m="${mapped[$p]}" -v pss="${pss[$p]}" -v rss="${rss[$p]}" -v cpu="$cpu" -v hz="$hz" \
-      -v sw="$sw" -v main="$main" -v idle="$idle" -v t="$threads" \
-      'BEGIN { printf "%-8s %10.1f %9d %9d %12.2f %14.2f %14.2f %8d\n", p, m, pss, rss, cpu / hz, sw / idle, main / idle, t }'
+  awk -v p="$p" -v m="${mapped[$p]}" -v pss="${pss[$p]}" -v rss="${rss[$p]}" -v cpu="$cpu" \
+      -v ran="$ran" -v sw="$sw" -v main="$main" -v idle="$idle" -v t="$threads" \
+      'BEGIN { printf "%-8s %10.1f %9d %9d %12.1f %12d %10.2f %10.2f %8d\n", p, m, pss, rss, ran / 1e6, cpu, sw / idle, main / idle, t }'
 done
 awk -v a="${pss[nimbara]}" -v b="${pss[bare]}" -v c="${rss[nimbara]}" -v d="${rss[bare]}" \
   'BEGIN { printf "memory ratio nimbara/bare: PSS %.2f, RSS %.2f\n", a / b, c / d }'
