@@ -21,7 +21,10 @@ int main(int argc, char *argv[])
     // Only Quit ends the application: the widget is closed and shown again during the launch.
     QApplication::setQuitOnLastWindowClosed(false);
     nimbara::initBundleInfo();
-    nimbara::installTranslations();
+    // A language without a table of its own (or the C locale of a bare session) reads English rather
+    // than the keys.
+    if (nimbara::installTranslations().isEmpty())
+        nimbara::installTranslations(QLocale(QLocale::English, QLocale::UnitedStates));
 
     // One instance per user and settings file, so that two never write the same settings.
     const QString settingsFile =
