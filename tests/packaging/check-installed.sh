@@ -1,0 +1,138 @@
+#!/usr/bin/env bash
+# Installs the packages given (nimbara and nimbara-weatherd) with apt-get, as root, and checks what
+# they put on the system: the files in their places, the installed service answering its probe with
+# its cities table found, the installed widget's windows under Xvfb in English and in German. Then
+# removes the packages. Screenshots and logs go to $NIMBARA_TEST_OUTPUT when it names a folder.
+set -euo pipefail
+export DEBIAN_FRONTEND=noninteractive
+out=${NIMBARA_TEST_OUTPUT:-}
+work=$(mktemp -d)
+pids=()
+installed=0
+
+cleanup() {
+  local pid
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+  if [ "$installed" = 1 ]; then apt-get remove -y -qq nimbara nimbara-weatherd >/dev/null 2>&1 || true; fi
+  if [ -n "$out" ] && [ -d "$out" ]; then cp "$work"/*.log "$work"/*.png "$out"/ 2>/dev/null || true; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
+
+# Every dependency must be on the machine already (scripts/install-deps.sh puts it there), so that
+# nothing is fetched from the network: a dry run first must install these two packages and no other.
+# Recommended packages (GeoClue and what it brings) are left out for that reason.
+options=(-y -q --no-install-recommends -o DPkg::Lock::Timeout=600)
+others=$(apt-get install --simulate "${options[@]}" "$@" | sed -n 's/^Inst \([^ ]*\) .*/\1/p' |
+  grep -vx -e nimbara -e nimbara-weatherd || true)
+[ -z "$others" ] || fail "these dependencies are missing (scripts/install-deps.sh): $(echo $others)"
+apt-get install "${options[@]}" "$@"
+installed=1
+
+echo "== files"
+for package in nimbara nimbara-weatherd; do
+  dpkg-query -W -f='${Status}\n' "$package" | grep -q 'install ok installed' || fail "$package is not installed"
+done
+[ "$(dpkg -S /usr/bin/nimbara | cut -d: -f1)" = nimbara ] || fail "/usr/bin/nimbara is not the widget package's"
+[ "$(dpkg -S /usr/bin/nimbara-weatherd | cut -d: -f1)" = nimbara-weatherd ] ||
+  fail "/usr/bin/nimbara-weatherd is not the service package's"
+files=(
+  /usr/share/nimbara/cities1000.txt
+  /usr/share/applications/nimbara.desktop
+  /usr/share/icons/hicolor/scalable/apps/nimbara.svg
+  /usr/lib/systemd/user/nimbara-weatherd.service
+)
+for lang in en de fr es ru; do files+=("/usr/share/nimbara/translations/nimbara_$lang.qm"); done
+for doc in copyright LICENSE ATTRIBUTION.md; do
+  files+=("/usr/share/doc/nimbara/$doc" "/usr/share/doc/nimbara-weatherd/$doc")
+done
+for file in "${files[@]}"; do [ -s "$file" ] || fail "$file is missing or empty"; done
+for size in 16 22 24 32 48 64 128 256; do
+  png=/usr/share/icons/hicolor/${size}x$size/apps/nimbara.png
+  file "$png" | grep -q "PNG image data, $size x $size" || fail "$png is not a ${size}x$size PNG: $(file "$png")"
+done
+grep -qx 'ExecStart=/usr/bin/nimbara-weatherd' /usr/lib/systemd/user/nimbara-weatherd.service ||
+  fail "the user unit does not start /usr/bin/nimbara-weatherd"
+if command -v desktop-file-validate >/dev/null; then
+  desktop-file-validate /usr/share/applications/nimbara.desktop || fail "the launcher is not a valid desktop entry"
+fi
+echo "all ${#files[@]} files and 8 icon sizes in place"
+
+echo "== the installed service"
+HOME=$work /usr/bin/nimbara-weatherd --port 0 --db "$work/weatherd.sqlite" 2>"$work/service.log" &
+pids+=($!)
+port=""
+for _ in $(seq 600); do
+  port=$(sed -n 's/.* listening on 127\.0\.0\.1:\([0-9]*\) .*/\1/p' "$work/service.log")
+  [ -n "$port" ] && break
+  kill -0 "${pids[-1]}" 2>/dev/null || fail "the service ended: $(cat "$work/service.log")"
+  sleep 0.1
+done
+[ -n "$port" ] || fail "the service did not start listening: $(cat "$work/service.log")"
+places=$(sed -n 's/.* threads, \([0-9]*\) places,.*/\1/p' "$work/service.log")
+[ "${places:-0}" -gt 100000 ] || fail "the service did not find its cities table ($places places)"
+answer=$(curl -fsS --max-time 10 "http://127.0.0.1:$port/check/") || fail "no probe answer on port $port"
+[ "$answer" = '{"status":"ok"}' ] || fail "unexpected probe answer: $answer"
+echo "listening on 127.0.0.1:$port with $places places; probe answered $answer"
+
+echo "== the installed widget"
+display=""
+for n in $(seq 90 140); do
+  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=":$n"; break; fi
+done
+Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp -noreset >/dev/null 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do xdpyinfo -display "$display" >/dev/null 2>&1 && break; sleep 0.1; done
+xdpyinfo -display "$display" >/dev/null 2>&1 || fail "Xvfb did not start on $display"
+
+# The id of the viewable top-level window of the widget's program titled $1, if there is one.
+# (xwininfo, as xdotool's patterns do not match titles beyond ASCII.)
+viewable_window() {
+  local id
+  for id in $(DISPLAY=$display xwininfo -root -tree | grep -F "\"$1\": (\"nimbara\" \"Nimbara\")" | awk '{print $1}'); do
+    if DISPLAY=$display xwininfo -id "$id" | grep -q 'Map State: IsViewable'; then
+      echo "$id"
+      return 0
+    fi
+  done
+  return 1
+}
+
+# Starts the installed widget for a fresh user in language $1 and waits for its window and for the
+# quick tour, which a first run shows, titled $2.
+check_widget() {
+  local lang=$1 title=$2 name=widget-${1%%.*} tour="" window=""
+  local home=$work/home-$name
+  mkdir -p "$home"
+  env -i PATH=/usr/bin:/bin HOME="$home" DISPLAY="$display" LANG="$lang" /usr/bin/nimbara >"$work/$name.log" 2>&1 &
+  local widget=$!
+  pids+=("$widget")
+  for _ in $(seq 600); do
+    tour=$(viewable_window "$title") && window=$(viewable_window Nimbara) && break
+    kill -0 "$widget" 2>/dev/null || fail "the widget ended under LANG=$lang: $(cat "$work/$name.log")"
+    sleep 0.1
+  done
+  [ -n "$tour" ] || fail "no quick tour titled \"$title\" under LANG=$lang: $(cat "$work/$name.log")"
+  [ -n "$window" ] || fail "no widget window under LANG=$lang: $(cat "$work/$name.log")"
+  # The widget fades in over a quarter second.
+  sleep 1
+  import -display "$display" -window root "$work/$name.png"
+  echo "LANG=$lang: the widget's window $window and the quick tour $tour titled \"$title\""
+  kill "$widget"
+  wait "$widget" || true
+}
+check_widget en_US.UTF-8 "Quick Tour"
+check_widget de_DE.UTF-8 "Kurze Einführung"
+
+echo "== removal"
+apt-get remove -y -q -o DPkg::Lock::Timeout=600 nimbara nimbara-weatherd
+installed=0
+for file in /usr/bin/nimbara /usr/bin/nimbara-weatherd /usr/share/nimbara/cities1000.txt; do
+  [ ! -e "$file" ] || fail "$file is still there after apt-get remove"
+done
+echo "PASS"
