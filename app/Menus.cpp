@@ -1,5 +1,6 @@
 #include "Menus.h"
 
+#include "Autostart.h"
 #include "Localized.h"
 #include "WXDesktopWindow.h"
 #include "WXTourWindow.h"
@@ -39,6 +40,16 @@ Menus::Menus(WXDesktopWindow *window, QWidget *tourWindow, QWidget *aboutWindow,
             tourWindow->show();
     });
     m_menu->addSeparator();
+    m_startAtLogin = m_menu->addAction(localized("START_AT_LOGIN"));
+    m_startAtLogin->setCheckable(true);
+    m_startAtLogin->setChecked(nimbara::Autostart::isEnabled());
+    connect(m_startAtLogin, &QAction::triggered, this, [this](bool checked) {
+        nimbara::Autostart::setEnabled(checked);
+        m_startAtLogin->setChecked(nimbara::Autostart::isEnabled());
+    });
+    // The desktop's own settings may switch the entry too: read it whenever the menu opens.
+    connect(m_menu.get(), &QMenu::aboutToShow, this,
+            [this] { m_startAtLogin->setChecked(nimbara::Autostart::isEnabled()); });
     m_quit = m_menu->addAction(localized("QUIT_MENU"));
     m_quit->setMenuRole(QAction::QuitRole);
     connect(m_quit, &QAction::triggered, qApp, &QCoreApplication::quit, Qt::QueuedConnection);

@@ -11,7 +11,7 @@ class QWidget;
 class WXDesktopWindow;
 
 // The application's one menu, built here and nowhere else: the widget's context menu and the tray
-// icon's menu are the same menu. Items from top to bottom: About, Feedback, Quick Tour, Quit.
+// icon's menu are the same menu. Items from top to bottom: About, Feedback, Quick Tour, Start at login, Quit.
 class Menus : public QObject
 {
     Q_OBJECT
@@ -30,6 +30,8 @@ public:
     QAction *feedback() const { return m_feedback; }
     // Titled by the launch handler.
     QAction *quickTour() const { return m_quickTour; }
+    // Checked while the desktop starts the application at login.
+    QAction *startAtLogin() const { return m_startAtLogin; }
     QAction *quit() const { return m_quit; }
 
 private:
@@ -37,6 +39,7 @@ private:
     QAction *m_about = nullptr;
     QAction *m_feedback = nullptr;
     QAction *m_quickTour = nullptr;
+    QAction *m_startAtLogin = nullptr;
     QAction *m_quit = nullptr;
     QSystemTrayIcon *m_trayIcon = nullptr;
 };

@@ -1,3 +1,4 @@
+#include "Autostart.h"
 #include "BundleInfo.h"
 #include "Localized.h"
 #include "MainInterface.h"
@@ -14,6 +15,11 @@ int main(int argc, char *argv[])
     // The widget's place on the desktop is an X11 matter; Wayland sessions run it through XWayland.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "xcb");
+    // Started at login, the application may come before the X server does: wait for it, for a
+    // bounded time, instead of failing.
+    if (nimbara::Autostart::hasLaunchArgument(argc, argv) && qgetenv("QT_QPA_PLATFORM") == "xcb" &&
+        !nimbara::Autostart::waitForDisplay(std::chrono::minutes(2)))
+        return 1;
 
     QApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Nimbara"));
