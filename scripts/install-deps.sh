@@ -18,7 +18,7 @@ packages=(
   xvfb xauth x11-utils x11-apps xdotool imagemagick fonts-dejavu-core openbox xcompmgr hsetroot dbus-x11 procps strace
   wrk nginx-light hyperfine valgrind curl
   # packaging
-  dpkg-dev fakeroot file
+  dpkg-dev fakeroot file librsvg2-bin desktop-file-utils
 )
 
 missing=()
