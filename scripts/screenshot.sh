@@ -10,6 +10,7 @@
 #     --black-text      black text on a white box (the colour button's other setting); implies --later-run
 #     --hover           the pointer over the widget, which shows the lock button
 #     --lang LANG       the locale (default en_US.UTF-8)
+#     --position LAT,LON   a fixed position (the "positionSource" setting fixed:LAT,LON)
 #
 # The settings live in a temporary home; the desktop gets a gradient wallpaper with a light band so
 # that text shows against light and dark ground alike.
@@ -24,6 +25,7 @@ later_run=0
 black_text=0
 hover=0
 lang=en_US.UTF-8
+position=""
 out=build/screenshot.png
 while (($#)); do
   case "$1" in
@@ -35,7 +37,8 @@ while (($#)); do
     --lang) lang=$2; shift ;;
     --black-text) black_text=1; later_run=1 ;;
     --hover) hover=1 ;;
-    -h|--help) sed -n '2,15p' "$0"; exit 0 ;;
+    --position) position=$2; shift ;;
+    -h|--help) sed -n '2,16p' "$0"; exit 0 ;;
     *) out=$1 ;;
   esac
   shift
@@ -79,6 +82,10 @@ fi
 
 export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config
 mkdir -p "$XDG_CONFIG_HOME"
+if [ -n "$position" ]; then
+  mkdir -p "$XDG_CONFIG_HOME/Nimbara"
+  printf '[General]\npositionSource=fixed:%s\n' "$position" >"$XDG_CONFIG_HOME/Nimbara/Nimbara.conf"
+fi
 
 start_widget() {
   LANG=$lang LC_ALL=$lang "$nimbara" >>"$work/nimbara.log" 2>&1 &
