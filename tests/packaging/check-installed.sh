@@ -48,7 +48,8 @@ files=(
   /usr/lib/systemd/user/nimbara-weatherd.service
 )
 for lang in en de fr es ru; do files+=("/usr/share/nimbara/translations/nimbara_$lang.qm"); done
-for doc in copyright LICENSE ATTRIBUTION.md; do
+files+=(/usr/share/man/man1/nimbara.1.gz /usr/share/man/man1/nimbara-weatherd.1.gz)
+for doc in copyright LICENSE ATTRIBUTION.md changelog.gz; do
   files+=("/usr/share/doc/nimbara/$doc" "/usr/share/doc/nimbara-weatherd/$doc")
 done
 for file in "${files[@]}"; do [ -s "$file" ] || fail "$file is missing or empty"; done
