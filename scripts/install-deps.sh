@@ -13,10 +13,14 @@ packages=(
   libxcb1-dev libicu-dev libcurl4-openssl-dev
   # weather service
   libcpp-httplib-dev nlohmann-json3-dev libsqlite3-dev sqlite3 libnanoflann-dev libgeonames-common libssl-dev
+  # weather service as a fleet: PostgreSQL (libpq) for feedback, Redis (hiredis) for the shared cache
+  libpq-dev libhiredis-dev
 
   # tests, screenshots, benchmarks
   xvfb xauth x11-utils x11-apps xdotool imagemagick fonts-dejavu-core openbox xcompmgr hsetroot dbus-x11 procps strace
   wrk nginx-light hyperfine valgrind curl
+  # the fleet's engines, started by the service's tests in temporary directories
+  postgresql redis-server
   # packaging
   dpkg-dev fakeroot file librsvg2-bin desktop-file-utils
 )

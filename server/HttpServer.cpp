@@ -401,7 +401,7 @@ std::string accessLogLine(const httplib::Request &request, const httplib::Respon
     // The machine fingerprint is what an operator needs to blacklist a machine.
     if (request.path == "/api/0.5/gate") {
         auto params = parsePairs(queryOf(request.target), {"v1", "v2", "v3", "v4", "v5", "v6"});
-        if (auto machine = ServiceStore::normalizedFingerprint(params["v5"]); !machine.empty())
+        if (auto machine = Store::normalizedFingerprint(params["v5"]); !machine.empty())
             line += " machine=" + machine;
     }
     return line;

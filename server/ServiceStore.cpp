@@ -2,7 +2,6 @@
 
 #include <sqlite3.h>
 
-#include <cctype>
 #include <stdexcept>
 
 namespace nimbara::server {
@@ -177,19 +176,6 @@ bool ServiceStore::removeFromBlacklist(std::string_view machineFingerprint)
     std::unique_lock lock(readMutex);
     nextReload = {};
     return changed;
-}
-
-std::string ServiceStore::normalizedFingerprint(std::string_view text)
-{
-    if (text.size() != 32)
-        return {};
-    std::string digits;
-    for (char c : text) {
-        if (!std::isxdigit(static_cast<unsigned char>(c)))
-            return {};
-        digits += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return digits;
 }
 
 } // namespace nimbara::server

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "store/Store.h"
+
 #include <chrono>
 #include <mutex>
 #include <shared_mutex>
@@ -12,40 +14,24 @@ struct sqlite3_stmt;
 
 namespace nimbara::server {
 
-struct Feedback
-{
-    std::string type;
-    std::string name;
-    std::string email;
-    std::string message;
-    std::string client; // the sender's address
-    std::string body;   // the raw form body, kept whole
-};
-
 // Feedback and the machine blacklist in one SQLite database (WAL, synchronous FULL: a feedback row
 // is on disk before its answer goes out). The blacklist is looked up in memory, reloaded when the
 // database changed (an operator's --blacklist-add from another process shows within the reload
 // interval); a read costs a gate request microseconds, not a query. Safe to use from many threads.
-class ServiceStore
+class ServiceStore final : public Store
 {
 public:
     // Creates the database and its tables when missing; throws std::runtime_error on failure.
     explicit ServiceStore(const std::string &path,
                           std::chrono::milliseconds blacklistReload = std::chrono::milliseconds(1000));
-    ~ServiceStore();
+    ~ServiceStore() override;
     ServiceStore(const ServiceStore &) = delete;
     ServiceStore &operator=(const ServiceStore &) = delete;
 
-    // Throws std::runtime_error when the row could not be committed.
-    void addFeedback(const Feedback &feedback);
-
-    bool isBlacklisted(std::string_view machineFingerprint);
-    // Whether the list changed.
-    bool addToBlacklist(std::string_view machineFingerprint);
-    bool removeFromBlacklist(std::string_view machineFingerprint);
-
-    // The text form of a machine fingerprint (32 hex digits, lower-cased), or empty when it is none.
-    static std::string normalizedFingerprint(std::string_view text);
+    void addFeedback(const Feedback &feedback) override;
+    bool isBlacklisted(std::string_view machineFingerprint) override;
+    bool addToBlacklist(std::string_view machineFingerprint) override;
+    bool removeFromBlacklist(std::string_view machineFingerprint) override;
 
 private:
     void execute(sqlite3 *db, const char *sql);

@@ -47,7 +47,7 @@ double fahrenheit(double celsius)
     return celsius * 9 / 5 + 32;
 }
 
-WeatherService::WeatherService(WeatherCache &cache, ServiceStore &store, const VersionGate &versions,
+WeatherService::WeatherService(WeatherCache &cache, Store &store, const VersionGate &versions,
                                const Geocoder *geocoder, const PlaceNames *placeNames)
     : cache(cache)
     , store(store)
@@ -74,7 +74,7 @@ Reply WeatherService::gate(std::string_view query)
     // The version comes first: an old client may not even send what a current one sends.
     if (versions.isOutdated(valueOf(params, "v6")))
         return errorReply(200, GateError::outdatedVersion);
-    if (auto machine = ServiceStore::normalizedFingerprint(valueOf(params, "v5"));
+    if (auto machine = Store::normalizedFingerprint(valueOf(params, "v5"));
         !machine.empty() && store.isBlacklisted(machine))
         return errorReply(200, GateError::blacklisted);
 

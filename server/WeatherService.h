@@ -1,9 +1,9 @@
 #pragma once
 
 #include "Geocoder.h"
-#include "ServiceStore.h"
 #include "VersionGate.h"
 #include "WeatherCache.h"
+#include "store/Store.h"
 
 #include <string>
 #include <string_view>
@@ -31,8 +31,8 @@ enum class GateError {
 class WeatherService
 {
 public:
-    WeatherService(WeatherCache &cache, ServiceStore &store, const VersionGate &versions,
-                   const Geocoder *geocoder, const PlaceNames *placeNames);
+    WeatherService(WeatherCache &cache, Store &store, const VersionGate &versions, const Geocoder *geocoder,
+                   const PlaceNames *placeNames);
 
     Reply check() const;
     // query: the raw text after "?" of GET /api/0.5/gate?&v1=…&v6=…
@@ -49,7 +49,7 @@ public:
 
 private:
     WeatherCache &cache;
-    ServiceStore &store;
+    Store &store;
     const VersionGate &versions;
     const Geocoder *geocoder;
     const PlaceNames *placeNames;

@@ -50,8 +50,10 @@ void printHelp()
            "\n"
            "  --listen ADDRESS            address to listen on (default 127.0.0.1)\n"
            "  --port PORT                 port to listen on (default 8470)\n"
-           "  --db PATH                   SQLite database of feedback and the machine blacklist\n"
-           "                              (default $XDG_DATA_HOME/nimbara/weatherd.sqlite)\n"
+           "  --db PATH|URI               where feedback and the machine blacklist live: an SQLite\n"
+           "                              file (default $XDG_DATA_HOME/nimbara/weatherd.sqlite) or\n"
+           "                              a PostgreSQL database (postgresql://user@host/database,\n"
+           "                              shared by the instances of a fleet)\n"
            "  --cities PATH               GeoNames cities table (default: the installed copy in\n"
            "                              share/nimbara, else the build tree's third_party copy)\n"
            "  --locale-dir DIR            where libgeonames-common keeps its catalogs of place\n"
@@ -242,9 +244,9 @@ std::vector<std::string> splitList(const std::string &text)
     return items;
 }
 
-int changeBlacklist(ServiceStore &store, const std::string &text, bool add)
+int changeBlacklist(Store &store, const std::string &text, bool add)
 {
-    auto machine = ServiceStore::normalizedFingerprint(text);
+    auto machine = Store::normalizedFingerprint(text);
     if (machine.empty()) {
         std::cerr << "nimbara-weatherd: not a machine fingerprint (32 hexadecimal digits): " << text << "\n";
         return 2;
@@ -274,11 +276,13 @@ int main(int argc, char **argv)
 
     if (options->db.empty())
         options->db = defaultDatabasePath();
-    std::unique_ptr<ServiceStore> store;
+    std::unique_ptr<Store> store;
     try {
-        std::error_code ignored;
-        std::filesystem::create_directories(std::filesystem::path(options->db).parent_path(), ignored);
-        store = std::make_unique<ServiceStore>(options->db);
+        if (!isPostgresLocation(options->db)) {
+            std::error_code ignored;
+            std::filesystem::create_directories(std::filesystem::path(options->db).parent_path(), ignored);
+        }
+        store = openStore(options->db);
     } catch (const std::exception &exception) {
         std::cerr << "nimbara-weatherd: " << exception.what() << "\n";
         return 1;
@@ -355,7 +359,8 @@ int main(int argc, char **argv)
 
     logLine("nimbara-weatherd " NIMBARA_SERVER_VERSION " listening on " + options->listen + ":" +
             std::to_string(port) + " (" + std::to_string(server.options().threads) + " threads, " +
-            std::to_string(geocoder ? geocoder->size() : 0) + " places, database " + options->db + ")");
+            std::to_string(geocoder ? geocoder->size() : 0) + " places, database " +
+            displayedLocation(options->db) + ")");
     bool ok = server.listen_after_bind();
     ended = true;
     if (!stopping) // the server ended on its own: wake the signal thread

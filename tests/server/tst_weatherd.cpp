@@ -5,6 +5,7 @@
 #include "HttpServer.h"
 #include "ServerTestSupport.h"
 #include "ServiceLog.h"
+#include "ServiceStore.h"
 
 #include <nlohmann/json.hpp>
 #include <sqlite3.h>

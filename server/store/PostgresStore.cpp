@@ -1,0 +1,393 @@
+#include "store/PostgresStore.h"
+
+#include "ServiceLog.h"
+
+#include <libpq-fe.h>
+
+#include <array>
+#include <memory>
+#include <stdexcept>
+
+namespace nimbara::server {
+
+namespace {
+
+using Result = std::unique_ptr<PGresult, decltype(&PQclear)>;
+
+// Each entry takes the schema from the version before it to its own number (entry 0 makes version 1).
+// Only ever append: a database carries the number of the last one applied.
+const std::array migrations{
+    R"sql(
+    CREATE TABLE feedback (
+        id bigserial PRIMARY KEY,
+        received timestamptz NOT NULL DEFAULT now(),
+        type text, name text, email text, message text, client text,
+        body bytea -- the raw form body, byte for byte; the columns above hold its values as text
+    );
+    CREATE TABLE blacklist (
+        machine text PRIMARY KEY,
+        added timestamptz NOT NULL DEFAULT now()
+    );
+    -- Bumped by every change of the blacklist, whoever makes it (the service, psql): instances
+    -- compare one number instead of reading the whole list.
+    CREATE TABLE blacklist_revision (revision bigint NOT NULL);
+    INSERT INTO blacklist_revision VALUES (0);
+    CREATE FUNCTION blacklist_changed() RETURNS trigger LANGUAGE plpgsql AS $$
+    BEGIN
+        UPDATE blacklist_revision SET revision = revision + 1;
+        RETURN NULL;
+    END $$;
+    CREATE TRIGGER blacklist_changed AFTER INSERT OR UPDATE OR DELETE OR TRUNCATE ON blacklist
+        FOR EACH STATEMENT EXECUTE FUNCTION blacklist_changed();
+    )sql",
+};
+
+// Serialises schema changes of instances that start at the same moment ("nimb" in ASCII).
+constexpr const char *lockSchema = "SELECT pg_advisory_xact_lock(1852403042)";
+
+std::string errorText(PGconn *connection)
+{
+    std::string text = connection ? PQerrorMessage(connection) : "out of memory";
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
+        text.pop_back();
+    return text;
+}
+
+bool succeeded(const Result &result)
+{
+    const auto status = result ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR;
+    return status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
+}
+
+// Text as a PostgreSQL text column takes it: UTF-8 without NUL bytes. Invalid sequences become
+// U+FFFD; the raw body keeps the bytes as they came.
+std::string storableText(std::string_view bytes)
+{
+    std::string text;
+    text.reserve(bytes.size());
+    size_t i = 0;
+    while (i < bytes.size()) {
+        const auto lead = static_cast<unsigned char>(bytes[i]);
+        size_t length = lead < 0x80           ? 1
+                        : (lead >> 5) == 0x6  ? 2
+                        : (lead >> 4) == 0xe  ? 3
+                        : (lead >> 3) == 0x1e ? 4
+                                              : 0;
+        bool valid = length > 0 && i + length <= bytes.size();
+        char32_t code = length == 1   ? lead
+                        : length == 2 ? lead & 0x1f
+                        : length == 3 ? lead & 0x0f
+                                      : lead & 0x07;
+        for (size_t k = 1; valid && k < length; ++k) {
+            const auto next = static_cast<unsigned char>(bytes[i + k]);
+            valid = (next & 0xc0) == 0x80;
+            code = (code << 6) | (next & 0x3f);
+        }
+        // No overlong forms, no surrogates, nothing past U+10FFFF.
+        static constexpr char32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+        valid = valid && code >= smallest[length] && code <= 0x10ffff && (code < 0xd800 || code > 0xdfff);
+        if (!valid) {
+            text += "\xef\xbf\xbd";
+            ++i;
+        } else {
+            if (code != 0)
+                text.append(bytes.substr(i, length));
+            i += length;
+        }
+    }
+    return text;
+}
+
+struct Parameter
+{
+    std::string_view value;
+    bool binary = false;
+};
+
+Result execute(PGconn *connection, const char *sql, std::initializer_list<Parameter> parameters = {})
+{
+    std::vector<const char *> values;
+    std::vector<int> lengths;
+    std::vector<int> formats;
+    for (const auto &parameter : parameters) {
+        values.push_back(parameter.value.data());
+        lengths.push_back(static_cast<int>(parameter.value.size()));
+        formats.push_back(parameter.binary ? 1 : 0);
+    }
+    // Text parameters must end in NUL for libpq: copy them.
+    std::vector<std::string> texts;
+    texts.reserve(values.size());
+    size_t index = 0;
+    for (const auto &parameter : parameters) {
+        if (!parameter.binary)
+            values[index] = texts.emplace_back(parameter.value).c_str();
+        ++index;
+    }
+    return Result(PQexecParams(connection, sql, static_cast<int>(values.size()), nullptr, values.data(),
+                               lengths.data(), formats.data(), 0),
+                  &PQclear);
+}
+
+} // namespace
+
+// A pooled connection for one piece of work; a broken one is closed instead of returned, and one left
+// inside a transaction (an exception between BEGIN and COMMIT) is rolled back first.
+class PostgresStore::Lease
+{
+public:
+    explicit Lease(PostgresStore &store)
+        : store(store)
+        , connection(store.acquire())
+    {}
+    ~Lease()
+    {
+        if (PQstatus(connection) == CONNECTION_OK && PQtransactionStatus(connection) != PQTRANS_IDLE)
+            PQclear(PQexec(connection, "ROLLBACK"));
+        store.release(connection);
+    }
+    Lease(const Lease &) = delete;
+    Lease &operator=(const Lease &) = delete;
+
+    PGconn *get() const { return connection; }
+
+    // Runs one statement; throws with the database's reason on failure.
+    Result run(const char *sql, std::initializer_list<Parameter> parameters = {}) const
+    {
+        auto result = execute(connection, sql, parameters);
+        if (!succeeded(result))
+            throw std::runtime_error(errorText(connection));
+        return result;
+    }
+
+private:
+    PostgresStore &store;
+    PGconn *connection;
+};
+
+PostgresStore::PostgresStore(std::string uri, PostgresOptions options)
+    : uri(std::move(uri))
+    , options(options)
+{
+    this->options.connections = std::max(1u, options.connections);
+    try {
+        migrate();
+        reloadBlacklist();
+    } catch (...) {
+        for (auto *connection : idle)
+            PQfinish(connection);
+        throw;
+    }
+    reloader = std::jthread([this](std::stop_token stop) { reloadLoop(stop); });
+}
+
+PostgresStore::~PostgresStore()
+{
+    reloader.request_stop();
+    if (reloader.joinable())
+        reloader.join();
+    for (auto *connection : idle)
+        PQfinish(connection);
+}
+
+int PostgresStore::schemaVersion()
+{
+    return static_cast<int>(migrations.size());
+}
+
+PGconn *PostgresStore::connect()
+{
+    // Defaults the URI may override, then what this code relies on (UTF-8 text), which it may not.
+    static const char *const keywords[] = {"connect_timeout", "application_name", "options",
+                                           "dbname",          "client_encoding",  nullptr};
+    const char *const values[] = {
+        "5", "nimbara-weatherd", "-c statement_timeout=10000", uri.c_str(), "UTF8", nullptr};
+    PGconn *connection = PQconnectdbParams(keywords, values, 1);
+    if (PQstatus(connection) != CONNECTION_OK) {
+        auto error =
+            std::runtime_error("cannot connect to " + displayedLocation(uri) + ": " + errorText(connection));
+        PQfinish(connection);
+        throw error;
+    }
+    // Notices ("already exists, skipping") are no news for the service's log.
+    PQsetNoticeProcessor(
+        connection, [](void *, const char *) {}, nullptr);
+    return connection;
+}
+
+PGconn *PostgresStore::acquire()
+{
+    std::unique_lock lock(poolMutex);
+    poolReturned.wait(lock, [this] { return !idle.empty() || open < options.connections; });
+    if (!idle.empty()) {
+        auto *connection = idle.back();
+        idle.pop_back();
+        return connection;
+    }
+    ++open;
+    lock.unlock();
+    try {
+        return connect();
+    } catch (...) {
+        lock.lock();
+        --open;
+        poolReturned.notify_one();
+        throw;
+    }
+}
+
+void PostgresStore::release(PGconn *connection)
+{
+    std::lock_guard lock(poolMutex);
+    if (PQstatus(connection) == CONNECTION_OK) {
+        idle.push_back(connection);
+    } else {
+        PQfinish(connection);
+        --open;
+    }
+    poolReturned.notify_one();
+}
+
+void PostgresStore::migrate()
+{
+    Lease lease(*this);
+    try {
+        lease.run("BEGIN");
+        lease.run("SET LOCAL statement_timeout = 0"); // another instance may be migrating
+        lease.run(lockSchema);
+        lease.run("CREATE TABLE IF NOT EXISTS schema_version (version integer NOT NULL)");
+        auto found = lease.run("SELECT max(version) FROM schema_version");
+        const int version = PQgetisnull(found.get(), 0, 0) ? 0 : std::atoi(PQgetvalue(found.get(), 0, 0));
+        if (version > schemaVersion())
+            throw std::runtime_error("schema version " + std::to_string(version) +
+                                     " is newer than this nimbara-weatherd knows (" +
+                                     std::to_string(schemaVersion()) + ")");
+        for (int next = version; next < schemaVersion(); ++next) {
+            Result applied(PQexec(lease.get(), migrations[static_cast<size_t>(next)]), &PQclear);
+            if (!succeeded(applied))
+                throw std::runtime_error("migration to schema version " + std::to_string(next + 1) +
+                                         " failed: " + errorText(lease.get()));
+        }
+        if (version < schemaVersion()) {
+            lease.run("DELETE FROM schema_version");
+            lease.run("INSERT INTO schema_version VALUES ($1)", {{std::to_string(schemaVersion())}});
+        }
+        lease.run("COMMIT");
+        if (version < schemaVersion())
+            logLine("database " + displayedLocation(uri) + ": schema " +
+                    (version == 0 ? "created" : "migrated from version " + std::to_string(version)) +
+                    " (version " + std::to_string(schemaVersion()) + ")");
+    } catch (const std::runtime_error &error) {
+        throw std::runtime_error(displayedLocation(uri) + ": " + error.what());
+    }
+}
+
+template <typename Work>
+auto PostgresStore::withConnection(Work work)
+{
+    // A connection the server closed since its last use (a restart, an idle time-out) fails at once;
+    // one more try on a fresh connection. A failure of that one goes to the caller.
+    for (int attempt = 0;; ++attempt) {
+        Lease lease(*this);
+        try {
+            return work(lease);
+        } catch (const std::runtime_error &) {
+            if (attempt == 0 && PQstatus(lease.get()) != CONNECTION_OK)
+                continue;
+            throw;
+        }
+    }
+}
+
+void PostgresStore::addFeedback(const Feedback &feedback)
+{
+    // Returns once the INSERT (its own transaction) is committed: nothing is acknowledged that is
+    // not. A connection lost during the commit is reported as a failure, so the retry above can at
+    // worst store a row twice, never lose one.
+    try {
+        withConnection([&](const Lease &lease) {
+            return lease.run("INSERT INTO feedback (type, name, email, message, client, body)"
+                             " VALUES ($1, $2, $3, $4, $5, $6)",
+                             {{storableText(feedback.type)},
+                              {storableText(feedback.name)},
+                              {storableText(feedback.email)},
+                              {storableText(feedback.message)},
+                              {storableText(feedback.client)},
+                              {feedback.body, true}});
+        });
+    } catch (const std::runtime_error &error) {
+        throw std::runtime_error(std::string("cannot store feedback: ") + error.what());
+    }
+}
+
+bool PostgresStore::isBlacklisted(std::string_view machineFingerprint)
+{
+    std::shared_lock lock(blacklistMutex);
+    return blacklist.contains(std::string(machineFingerprint));
+}
+
+bool PostgresStore::changeBlacklist(const char *sql, std::string_view machineFingerprint)
+{
+    const bool changed = withConnection([&](const Lease &lease) {
+        return std::string_view(PQcmdTuples(lease.run(sql, {{machineFingerprint}}).get())) != "0";
+    });
+    reloadBlacklist(); // our own change counts from the next look-up on
+    return changed;
+}
+
+bool PostgresStore::addToBlacklist(std::string_view machineFingerprint)
+{
+    return changeBlacklist("INSERT INTO blacklist (machine) VALUES ($1) ON CONFLICT DO NOTHING",
+                           machineFingerprint);
+}
+
+bool PostgresStore::removeFromBlacklist(std::string_view machineFingerprint)
+{
+    return changeBlacklist("DELETE FROM blacklist WHERE machine = $1", machineFingerprint);
+}
+
+void PostgresStore::reloadBlacklist()
+{
+    std::lock_guard reloading(reloadMutex);
+    try {
+        withConnection([this](const Lease &lease) {
+            // The revision first: a change between the two reads leaves a list newer than its
+            // revision, which the next reload corrects; never the other way round.
+            auto found = lease.run("SELECT revision FROM blacklist_revision");
+            const std::int64_t revision = std::atoll(PQgetvalue(found.get(), 0, 0));
+            {
+                std::shared_lock lock(blacklistMutex);
+                if (revision == seenRevision)
+                    return;
+            }
+            auto rows = lease.run("SELECT machine FROM blacklist");
+            std::unordered_set<std::string> machines;
+            for (int row = 0; row < PQntuples(rows.get()); ++row)
+                machines.emplace(PQgetvalue(rows.get(), row, 0));
+            std::unique_lock lock(blacklistMutex);
+            blacklist = std::move(machines);
+            seenRevision = revision;
+        });
+        if (reloadFailing)
+            logLine("database " + displayedLocation(uri) + ": the blacklist is read again");
+        reloadFailing = false;
+    } catch (const std::exception &error) {
+        if (!reloadFailing)
+            logLine("database " + displayedLocation(uri) + ": cannot read the blacklist (" + error.what() +
+                    "); the last copy stays in use");
+        reloadFailing = true;
+    }
+}
+
+void PostgresStore::reloadLoop(std::stop_token stop)
+{
+    std::mutex waitMutex;
+    std::unique_lock lock(waitMutex);
+    while (!reloadWake.wait_for(lock, stop, options.blacklistReload, [] { return false; }) &&
+           !stop.stop_requested()) {
+        lock.unlock();
+        reloadBlacklist();
+        lock.lock();
+    }
+}
+
+} // namespace nimbara::server

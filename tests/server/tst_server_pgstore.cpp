@@ -1,0 +1,266 @@
+// Feedback and the blacklist in a real PostgreSQL cluster that the test starts itself: schema creation
+// and its guard, commit before the answer, text PostgreSQL refuses, instances sharing the blacklist,
+// a database restart under the store, and the executable's --db postgresql://… and --blacklist-*.
+
+#include "EngineFixtures.h"
+#include "Fingerprint.h"
+#include "ServerTestSupport.h"
+#include "ServiceLog.h"
+#include "store/PostgresStore.h"
+
+#include <QRegularExpression>
+#include <QTest>
+
+#include <future>
+
+using namespace nimbara::server;
+using namespace nimbara::server::test;
+
+Q_DECLARE_METATYPE(std::string)
+
+class TestServerPgStore : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+
+    void schema_createdOnceByInstancesStartingTogether();
+    void schema_newerThanCodeRefusesToStart();
+    void feedback_committedBeforeReturnWithBodyIntact();
+    void blacklist_sharedByInstancesAndOperators();
+    void restart_storeReconnectsAndKeepsBlacklistMeanwhile();
+    void unreachable_throwsWithoutPassword();
+    void displayedLocation_hidesPassword_data();
+    void displayedLocation_hidesPassword();
+    void executable_feedbackAndBlacklistInPostgres();
+
+private:
+    // The first value of a query, and statements, in this test's database.
+    std::string value(const std::string &sql) const { return cluster->value(sql, database); }
+    bool execute(const std::string &sql) { return cluster->execute(database, sql); }
+
+    std::unique_ptr<PostgresCluster> cluster;
+    int tests = 0;
+    std::string database; // a new one for every test
+    std::string uri;
+};
+
+void TestServerPgStore::initTestCase()
+{
+    cluster = std::make_unique<PostgresCluster>();
+    QVERIFY2(cluster->isReady(), cluster->error().constData());
+}
+
+void TestServerPgStore::init()
+{
+    database = "test" + std::to_string(++tests);
+    QVERIFY2(cluster->execute("postgres", "CREATE DATABASE " + database), cluster->error().constData());
+    uri = cluster->uri(database);
+}
+
+void TestServerPgStore::schema_createdOnceByInstancesStartingTogether()
+{
+    LogCapture log;
+    std::vector<std::future<bool>> starts;
+    for (int i = 0; i < 4; ++i)
+        starts.push_back(std::async(std::launch::async, [this] {
+            PostgresStore store(uri);
+            return true;
+        }));
+    for (auto &start : starts)
+        QVERIFY(start.get());
+    QCOMPARE(value("SELECT string_agg(version::text, ',') FROM schema_version"),
+             std::to_string(PostgresStore::schemaVersion()));
+    QCOMPARE(value("SELECT revision FROM blacklist_revision"), std::string("0"));
+    int created = 0;
+    for (const auto &line : log.lines())
+        created += line.find("schema created") != std::string::npos;
+    QCOMPARE(created, 1);
+}
+
+void TestServerPgStore::schema_newerThanCodeRefusesToStart()
+{
+    {
+        PostgresStore store(uri);
+    }
+    QVERIFY(execute("UPDATE schema_version SET version = version + 1"));
+    try {
+        PostgresStore store(uri);
+        QFAIL("opened a schema newer than the code");
+    } catch (const std::runtime_error &error) {
+        QVERIFY2(std::string(error.what()).find("is newer than this nimbara-weatherd knows") !=
+                     std::string::npos,
+                 error.what());
+    }
+}
+
+void TestServerPgStore::feedback_committedBeforeReturnWithBodyIntact()
+{
+    PostgresStore store(uri);
+    // A NUL and bytes that are no UTF-8: PostgreSQL's text refuses both, the body keeps them.
+    const std::string message("a\0b\xff\xfe c\xc3\xa9", 9);
+    const std::string body = "&v1=3&v2=Zo\xc3\xab&v3=z@example.org&v4=" + message;
+    store.addFeedback({"3", "Zo\xc3\xab", "z@example.org", message, "203.0.113.9", body});
+    // Another connection sees the row at once: it is committed, not waiting in a transaction.
+    const auto rows = cluster->rows("SELECT type, name, email, message, client, encode(body, 'hex'),"
+                                    " received <= now() FROM feedback",
+                                    database);
+    QCOMPARE(rows.size(), size_t(1));
+    const std::vector<std::string> expected{"3",
+                                            "Zo\xc3\xab",
+                                            "z@example.org",
+                                            "ab\xef\xbf\xbd\xef\xbf\xbd c\xc3\xa9",
+                                            "203.0.113.9",
+                                            QByteArray::fromStdString(body).toHex().toStdString(),
+                                            "t"};
+    QCOMPARE(rows[0], expected);
+}
+
+void TestServerPgStore::blacklist_sharedByInstancesAndOperators()
+{
+    const std::string machine = "0123456789abcdef0123456789abcdef";
+    const std::string other = "fedcba9876543210fedcba9876543210";
+    PostgresStore first(uri);
+    PostgresStore second(uri);
+    QVERIFY(!first.isBlacklisted(machine));
+
+    QVERIFY(first.addToBlacklist(machine));
+    QVERIFY(!first.addToBlacklist(machine));
+    QVERIFY(first.isBlacklisted(machine)); // at once for the one that made the change
+    QVERIFY(!second.isBlacklisted(machine));
+    second.reloadBlacklist(); // what its background thread does every second
+    QVERIFY(second.isBlacklisted(machine));
+
+    // An operator's psql counts too: the trigger moves the revision.
+    QVERIFY(execute("INSERT INTO blacklist (machine) VALUES ('" + other + "')"));
+    QVERIFY(execute("DELETE FROM blacklist WHERE machine = '" + machine + "'"));
+    second.reloadBlacklist();
+    QVERIFY(second.isBlacklisted(other));
+    QVERIFY(!second.isBlacklisted(machine));
+
+    QVERIFY(first.removeFromBlacklist(other));
+    QVERIFY(!first.removeFromBlacklist(other));
+    QVERIFY(!first.isBlacklisted(other));
+}
+
+void TestServerPgStore::restart_storeReconnectsAndKeepsBlacklistMeanwhile()
+{
+    const std::string machine = "0123456789abcdef0123456789abcdef";
+    PostgresStore store(uri);
+    QVERIFY(store.addToBlacklist(machine));
+    store.addFeedback({"1", "n", "e@x", "before", "::1", "&v4=before"});
+
+    LogCapture log;
+    QVERIFY(cluster->stop());
+    QVERIFY_THROWS_EXCEPTION(std::runtime_error,
+                             store.addFeedback({"1", "n", "e@x", "down", "::1", "&v4=down"}));
+    store.reloadBlacklist();
+    store.reloadBlacklist();
+    QVERIFY(store.isBlacklisted(machine)); // the last copy stays in use
+    QVERIFY(cluster->start());
+
+    // The pooled connections died with the server: the store opens new ones by itself.
+    store.addFeedback({"1", "n", "e@x", "after", "::1", "&v4=after"});
+    store.reloadBlacklist();
+    QCOMPARE(value("SELECT string_agg(message, ',' ORDER BY id) FROM feedback"), std::string("before,after"));
+    int failing = 0;
+    int recovered = 0;
+    for (const auto &line : log.lines()) {
+        failing += line.find("cannot read the blacklist") != std::string::npos;
+        recovered += line.find("the blacklist is read again") != std::string::npos;
+    }
+    QCOMPARE(failing, 1); // once, not at every reload
+    QCOMPARE(recovered, 1);
+}
+
+void TestServerPgStore::unreachable_throwsWithoutPassword()
+{
+    try {
+        PostgresStore store("postgresql://nimbara:s3cret@/nimbara?host=/nonexistent&connect_timeout=2");
+        QFAIL("opened a database that is not there");
+    } catch (const std::runtime_error &error) {
+        const std::string what = error.what();
+        QVERIFY2(what.find("cannot connect to postgresql://nimbara:***@/nimbara") != std::string::npos,
+                 error.what());
+        QVERIFY2(what.find("s3cret") == std::string::npos, error.what());
+    }
+}
+
+void TestServerPgStore::displayedLocation_hidesPassword_data()
+{
+    QTest::addColumn<std::string>("location");
+    QTest::addColumn<std::string>("shown");
+    QTest::newRow("sqlite path") << std::string("/var/lib/x:y@z.sqlite")
+                                 << std::string("/var/lib/x:y@z.sqlite");
+    QTest::newRow("no password") << std::string("postgresql://weatherd@db.example.org:5432/nimbara")
+                                 << std::string("postgresql://weatherd@db.example.org:5432/nimbara");
+    QTest::newRow("user and password") << std::string("postgresql://weatherd:p%40ss@db:5432/nimbara")
+                                       << std::string("postgresql://weatherd:***@db:5432/nimbara");
+    QTest::newRow("short scheme") << std::string("postgres://u:pw@db/nimbara")
+                                  << std::string("postgres://u:***@db/nimbara");
+    QTest::newRow("password parameter")
+        << std::string("postgresql://db/nimbara?user=u&password=pw&sslmode=require")
+        << std::string("postgresql://db/nimbara?user=u&password=***&sslmode=require");
+    QTest::newRow("@ after the host") << std::string("postgresql://db:5432/nimbara?application_name=a@b")
+                                      << std::string("postgresql://db:5432/nimbara?application_name=a@b");
+}
+
+void TestServerPgStore::displayedLocation_hidesPassword()
+{
+    QFETCH(std::string, location);
+    QFETCH(std::string, shown);
+    QCOMPARE(displayedLocation(location), shown);
+}
+
+void TestServerPgStore::executable_feedbackAndBlacklistInPostgres()
+{
+    const QString db = QString::fromStdString(uri);
+    const std::string machine = fingerprint("machine-b");
+    QProcess command;
+    command.start(
+        QStringLiteral(NIMBARA_WEATHERD),
+        {QStringLiteral("--db"), db, QStringLiteral("--blacklist-add"), QString::fromStdString(machine)});
+    QVERIFY(command.waitForFinished(10000));
+    QCOMPARE(command.exitCode(), 0);
+    QVERIFY(command.readAllStandardOutput().contains("added to the blacklist"));
+
+    QTemporaryDir empty;
+    QProcess service;
+    service.setReadChannel(QProcess::StandardError);
+    service.start(QStringLiteral(NIMBARA_WEATHERD),
+                  {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--db"), db,
+                   QStringLiteral("--cities"), empty.filePath(QStringLiteral("none.txt")),
+                   QStringLiteral("--provider-url"), QStringLiteral("http://127.0.0.1:9"),
+                   QStringLiteral("--second-provider-url"), QString()});
+    int port = 0;
+    QByteArray output;
+    static const QRegularExpression listening(QStringLiteral("listening on 127\\.0\\.0\\.1:(\\d+)"));
+    while (port == 0 && service.waitForReadyRead(10000)) {
+        output += service.readAllStandardError();
+        if (auto match = listening.match(QString::fromUtf8(output)); match.hasMatch())
+            port = match.captured(1).toInt();
+    }
+    QVERIFY2(port > 0, output.constData());
+    QVERIFY2(output.contains(("database postgresql://nimbara@/" + database).c_str()), output.constData());
+
+    QCOMPARE(rawPost(port, "/api/0.5/feedback?", "&v1=1&v2=A&v3=a@b&v4=hello").status, 200);
+    QCOMPARE(value("SELECT message || ' ' || client FROM feedback"), std::string("hello 127.0.0.1"));
+    const auto blocked = rawGet(port, "/api/0.5/gate?&v1=51.5&v2=-0.1&v3=auto&v4=en&v5=" + machine +
+                                          "&v6=" + fingerprint(NIMBARA_SERVER_VERSION));
+    QCOMPARE(blocked.body, std::string(R"({"status":"error","error":1})"));
+
+    command.start(
+        QStringLiteral(NIMBARA_WEATHERD),
+        {QStringLiteral("--db"), db, QStringLiteral("--blacklist-remove"), QString::fromStdString(machine)});
+    QVERIFY(command.waitForFinished(10000));
+    QCOMPARE(command.exitCode(), 0);
+    QCOMPARE(value("SELECT count(*) FROM blacklist"), std::string("0"));
+    service.terminate();
+    QVERIFY(service.waitForFinished(10000));
+    QCOMPARE(service.exitCode(), 0);
+}
+
+QTEST_GUILESS_MAIN(TestServerPgStore)
+#include "tst_server_pgstore.moc"
