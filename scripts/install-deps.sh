@@ -12,7 +12,7 @@ packages=(
   qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools qt6-svg-dev libqt6svg6
   libxcb1-dev libicu-dev libcurl4-openssl-dev
   # weather service
-  libcpp-httplib-dev nlohmann-json3-dev libsqlite3-dev sqlite3 libnanoflann-dev libgeonames-common libssl-dev
+  libboost-dev libcli11-dev libcpp-httplib-dev nlohmann-json3-dev libsqlite3-dev sqlite3 libnanoflann-dev libgeonames-common libssl-dev
   # weather service as a fleet: PostgreSQL (libpq) for feedback, Redis (hiredis) for the shared cache
   libpq-dev libhiredis-dev
 

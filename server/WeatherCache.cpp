@@ -72,16 +72,8 @@ std::optional<Reading> WeatherCache::reading(double latitude, double longitude)
         if (!entries.contains(key) && ++insertsSinceSweep >= sweepEvery)
             dropExpired(current);
         Entry &entry = entries[key];
-        if (entry.value && current - entry.fetchedAt > options.maxStaleAge)
-            entry.value.reset();
-        if (entry.value) {
-            if (current >= entry.freshUntil && !entry.refreshing && current >= entry.retryAfter) {
-                entry.refreshing = true;
-                refreshQueue.push_back(key);
-                refreshWake.notify_one();
-            }
-            return entry.value;
-        }
+        if (auto held = heldValue(key, entry, current))
+            return held;
         if (entry.pending.valid()) {
             auto pending = entry.pending;
             ++waiting;
@@ -100,6 +92,26 @@ std::optional<Reading> WeatherCache::reading(double latitude, double longitude)
     store(key, result, now());
     promise.set_value(result);
     return result;
+}
+
+std::optional<Reading> WeatherCache::heldValue(std::uint64_t key, Entry &entry, Clock::time_point current)
+{
+    if (entry.value && current - entry.fetchedAt > options.maxStaleAge)
+        entry.value.reset();
+    if (entry.value && current >= entry.freshUntil && !entry.refreshing && current >= entry.retryAfter) {
+        entry.refreshing = true;
+        refreshQueue.push_back(key);
+        refreshWake.notify_one();
+    }
+    return entry.value;
+}
+
+std::optional<Reading> WeatherCache::cachedReading(double latitude, double longitude)
+{
+    const auto key = cellKey(latitude, longitude);
+    std::lock_guard lock(mutex);
+    auto it = entries.find(key);
+    return it == entries.end() ? std::nullopt : heldValue(key, it->second, now());
 }
 
 void WeatherCache::store(std::uint64_t key, const std::optional<Reading> &reading, Clock::time_point current)

@@ -47,6 +47,9 @@ public:
     WeatherCache &operator=(const WeatherCache &) = delete;
 
     std::optional<Reading> reading(double latitude, double longitude);
+    // The value held for the cell (fresh, or stale while a refresh is queued), never waiting for
+    // an upstream call: nothing when there is none.
+    std::optional<Reading> cachedReading(double latitude, double longitude);
 
     // The centre of the cell that holds a position: the coordinates the upstream is asked for.
     static std::pair<double, double> cellCentre(double latitude, double longitude);
@@ -68,6 +71,7 @@ private:
     };
 
     static std::uint64_t cellKey(double latitude, double longitude);
+    std::optional<Reading> heldValue(std::uint64_t key, Entry &entry, Clock::time_point now);
     std::optional<Reading> fetchCell(std::uint64_t key);
     void store(std::uint64_t key, const std::optional<Reading> &reading, Clock::time_point now);
     void refreshLoop(std::stop_token stop);

@@ -69,6 +69,16 @@ Reply WeatherService::check() const
 
 Reply WeatherService::gate(std::string_view query)
 {
+    return *gateReply(query, true);
+}
+
+std::optional<Reply> WeatherService::gateFromCache(std::string_view query)
+{
+    return gateReply(query, false);
+}
+
+std::optional<Reply> WeatherService::gateReply(std::string_view query, bool mayFetch)
+{
     const Params params = parsePairs(query, gateKeys);
 
     // The version comes first: an old client may not even send what a current one sends.
@@ -83,7 +93,10 @@ Reply WeatherService::gate(std::string_view query)
     if (!latitude || !longitude)
         return errorReply(400, GateError::malformedRequest);
 
-    const auto reading = cache.reading(*latitude, *longitude);
+    const auto reading =
+        mayFetch ? cache.reading(*latitude, *longitude) : cache.cachedReading(*latitude, *longitude);
+    if (!reading && !mayFetch)
+        return std::nullopt;
     if (!reading)
         return errorReply(503, GateError::upstreamFailed);
 
@@ -94,7 +107,7 @@ Reply WeatherService::gate(std::string_view query)
         {"location", placeName(*latitude, *longitude, valueOf(params, "v4"))},
     };
     nlohmann::ordered_json envelope{{"status", "ok"}, {"data", std::move(data)}};
-    return {200, envelope.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace)};
+    return Reply{200, envelope.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace)};
 }
 
 std::string WeatherService::placeName(double latitude, double longitude, std::string_view languageTag) const

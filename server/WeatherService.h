@@ -3,20 +3,14 @@
 #include "Geocoder.h"
 #include "VersionGate.h"
 #include "WeatherCache.h"
+#include "http/Reply.h"
 #include "store/Store.h"
 
+#include <optional>
 #include <string>
 #include <string_view>
 
 namespace nimbara::server {
-
-// An answer as the HTTP layer sends it.
-struct Reply
-{
-    int status = 200;
-    std::string body;
-    std::string contentType = "application/json";
-};
 
 // Service error codes of the gate envelope.
 enum class GateError {
@@ -37,6 +31,9 @@ public:
     Reply check() const;
     // query: the raw text after "?" of GET /api/0.5/gate?&v1=…&v6=…
     Reply gate(std::string_view query);
+    // The same answer when it needs no upstream call (a cached cell, a refusal), else nothing: the
+    // caller then runs gate() where waiting is allowed.
+    std::optional<Reply> gateFromCache(std::string_view query);
     // body: the raw form body of POST /api/0.5/feedback?
     Reply feedback(std::string_view body, std::string_view clientAddress);
     Reply homePage() const;
@@ -48,6 +45,8 @@ public:
     static Reply errorReply(int httpStatus, GateError error);
 
 private:
+    std::optional<Reply> gateReply(std::string_view query, bool mayFetch);
+
     WeatherCache &cache;
     Store &store;
     const VersionGate &versions;

@@ -1,6 +1,6 @@
 // nimbara-weatherd: Nimbara's weather web service.
 
-#include "HttpServer.h"
+#include "Routes.h"
 #include "ServiceLog.h"
 
 #include <getopt.h>
@@ -68,10 +68,10 @@ void printHelp()
            "                              get error 0 (default " NIMBARA_OLDEST_SUPPORTED_VERSION ")\n"
            "  --releases LIST             comma-separated released client versions\n"
            "                              (default " NIMBARA_RELEASED_VERSIONS ")\n"
-           "  --threads N                 request threads, one per open connection\n"
-           "                              (default "
-        << HttpServer::defaultThreadCount()
-        << " on this machine)\n"
+           "  --threads N                 worker threads for upstream and database work; the\n"
+           "                              probe and cached answers never wait for them (default "
+        << HttpOptions::defaultWorkerThreads()
+        << ")\n"
            "  --no-access-log             no log line per request\n"
            "  --blacklist-add FINGERPRINT     put a machine (its 32-digit fingerprint, as the access\n"
            "                                  log shows it) on the blacklist, then exit\n"
@@ -331,12 +331,8 @@ int main(int argc, char **argv)
     WeatherService service(cache, *store, versions, geocoder.get(), &placeNames);
 
     HttpOptions httpOptions;
-    httpOptions.threads = options->threads;
+    httpOptions.workerThreads = options->threads;
     HttpServer server(httpOptions);
-    if (!server.is_valid()) {
-        std::cerr << "nimbara-weatherd: the HTTP server could not be set up\n";
-        return 1;
-    }
     addRoutes(server, service, options->accessLog);
 
     int port = server.bindAndListen(options->listen, options->port);
@@ -346,26 +342,27 @@ int main(int argc, char **argv)
     }
 
     std::atomic<bool> stopping{false};
-    std::atomic<bool> ended{false};
     std::thread signalWaiter([&] {
         int signal = 0;
         sigwait(&stopSignals, &signal);
         stopping = true;
-        // A signal right at start-up may come before the accept loop runs; stop() needs it running.
-        while (!server.is_running() && !ended)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         server.stop();
     });
 
     logLine("nimbara-weatherd " NIMBARA_SERVER_VERSION " listening on " + options->listen + ":" +
-            std::to_string(port) + " (" + std::to_string(server.options().threads) + " threads, " +
-            std::to_string(geocoder ? geocoder->size() : 0) + " places, database " +
+            std::to_string(port) + " (" + std::to_string(server.options().workerThreads) +
+            " worker threads, " + std::to_string(geocoder ? geocoder->size() : 0) + " places, database " +
             displayedLocation(options->db) + ")");
-    bool ok = server.listen_after_bind();
-    ended = true;
+    bool ok = true;
+    try {
+        server.run();
+    } catch (const std::exception &exception) {
+        logLine(std::string("nimbara-weatherd: ") + exception.what());
+        ok = false;
+    }
     if (!stopping) // the server ended on its own: wake the signal thread
         pthread_kill(signalWaiter.native_handle(), SIGTERM);
     signalWaiter.join();
-    logLine(ok ? "nimbara-weatherd stopped" : "nimbara-weatherd: the listening socket failed");
+    logLine(ok ? "nimbara-weatherd stopped" : "nimbara-weatherd: the server failed");
     return ok ? 0 : 1;
 }

@@ -1,0 +1,602 @@
+// Boost 1.74's Asio uses std::exchange without including <utility> under C++20.
+#include <utility>
+
+#include "HttpServer.h"
+
+#include "AccessLog.h"
+#include "Framing.h"
+#include "ServiceLog.h"
+
+#include <boost/asio.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <atomic>
+#include <mutex>
+#include <thread>
+#include <unordered_map>
+
+namespace nimbara::server {
+
+namespace beast = boost::beast;
+namespace http = beast::http;
+namespace net = boost::asio;
+using tcp = net::ip::tcp;
+using SteadyClock = std::chrono::steady_clock;
+
+namespace {
+
+struct Route
+{
+    http::verb method;
+    Runs runs = Runs::onLoop;
+    QuickHandler quick;
+    Handler handler;
+};
+
+std::string_view view(beast::string_view text)
+{
+    return {text.data(), text.size()};
+}
+
+std::string_view reasonOf(int status)
+{
+    return view(http::obsolete_reason(static_cast<http::status>(status)));
+}
+
+// The answer to a connection over a cap, written as it is accepted: nothing is read from it.
+const std::string overCapacityAnswer =
+    "HTTP/1.1 503 Service Unavailable\r\nContent-Type: application/json\r\n"
+    "Content-Length: 29\r\nRetry-After: 5\r\nConnection: close\r\n\r\n"
+    R"({"status":"error","error":3})";
+
+} // namespace
+
+struct HttpServer::Impl
+{
+    explicit Impl(HttpOptions options)
+        : options(options)
+    {
+        if (this->options.loopThreads == 0)
+            this->options.loopThreads = std::max(1u, std::thread::hardware_concurrency());
+        if (this->options.workerThreads == 0)
+            this->options.workerThreads = HttpOptions::defaultWorkerThreads();
+    }
+
+    // Counts a new connection from an address, or refuses it when a cap is reached.
+    bool admit(const std::string &address)
+    {
+        std::lock_guard lock(clientsMutex);
+        if (connections >= connectionCap)
+            return false;
+        auto &count = perClient[address];
+        if (count >= options.maxConnectionsPerClient) {
+            if (count == 0)
+                perClient.erase(address);
+            return false;
+        }
+        ++count;
+        ++connections;
+        return true;
+    }
+
+    void release(const std::string &address)
+    {
+        std::lock_guard lock(clientsMutex);
+        if (auto it = perClient.find(address); it != perClient.end() && --it->second == 0)
+            perClient.erase(it);
+        --connections;
+    }
+
+    const std::vector<Route> *routesFor(std::string_view path) const
+    {
+        auto it = routes.find(std::string(path));
+        return it == routes.end() ? nullptr : &it->second;
+    }
+
+    void accept();
+    void log(const Request &request, const Reply &reply, SteadyClock::duration elapsed) const
+    {
+        if (accessLog)
+            accessLog(request, reply, elapsed);
+    }
+
+    HttpOptions options;
+    size_t connectionCap = 0;
+    std::unordered_map<std::string, std::vector<Route>> routes;
+    std::function<Reply(int)> errorReply = [](int status) {
+        return Reply{status, std::string(reasonOf(status)) + "\n", "text/plain"};
+    };
+    std::function<void(const Request &, const Reply &, SteadyClock::duration)> accessLog;
+    std::function<std::string(const Request &)> clientAddressResolver;
+
+    std::atomic<size_t> inFlight{0};
+    std::atomic<bool> running{false};
+    mutable std::mutex clientsMutex;
+    size_t connections = 0;
+    std::unordered_map<std::string, size_t> perClient;
+
+    // Sessions refer to what is above, so these go first.
+    std::unique_ptr<net::thread_pool> workers;
+    net::io_context ioc;
+    tcp::acceptor acceptor{ioc};
+    net::steady_timer acceptPause{ioc};
+};
+
+namespace {
+
+// One connection: wait for a request, read its head within the head deadline, check it, read its
+// body within the body deadline, answer (on this thread or a worker's), then loop or close. Every
+// failure ends the session; its strand keeps its steps in order across the loop threads.
+class Session : public std::enable_shared_from_this<Session>
+{
+public:
+    Session(HttpServer::Impl &server, tcp::socket socket, std::string peer)
+        : server(server)
+        , stream(std::move(socket))
+        , buffer(server.options.maxHeadBytes + 4096)
+        , peer(std::move(peer))
+    {}
+
+    ~Session() { server.release(peer); }
+
+    void start() { waitForRequest(); }
+
+private:
+    enum class Ending { keepAlive, close, linger };
+
+    void waitForRequest()
+    {
+        request = {};
+        request.peerAddress = peer;
+        request.clientAddress = peer;
+        // A new connection has the head deadline from its start; a kept-alive one from its next
+        // request's first byte.
+        if (buffer.size() > 0 || served == 0) {
+            headDeadline = (served == 0 ? accepted : SteadyClock::now()) + server.options.headerTimeout;
+            return readHead();
+        }
+        stream.expires_after(server.options.idleTimeout);
+        stream.async_read_some(
+            buffer.prepare(1024), [self = shared_from_this()](beast::error_code error, size_t n) {
+                if (error)
+                    return self->closeNow();
+                self->buffer.commit(n);
+                self->headDeadline = SteadyClock::now() + self->server.options.headerTimeout;
+                self->readHead();
+            });
+    }
+
+    void readHead()
+    {
+        started = SteadyClock::now();
+        parser.emplace();
+        parser->header_limit(static_cast<std::uint32_t>(server.options.maxHeadBytes));
+        parser->body_limit(server.options.maxBodyBytes);
+        stream.expires_at(headDeadline);
+        http::async_read_header(
+            stream, buffer, *parser,
+            [self = shared_from_this()](beast::error_code error, size_t) { self->onHead(error); });
+    }
+
+    void onHead(beast::error_code error)
+    {
+        if (error == beast::error::timeout)
+            return refuseUnanswerable("request head not complete in time");
+        if (error == http::error::end_of_stream || error == net::error::eof ||
+            error == net::error::connection_reset)
+            return closeNow();
+        if (error == http::error::header_limit)
+            // Beast has taken the request line once it was whole: before that it was the line that was too
+            // long.
+            return refuse(parser->get().target().empty() ? 414 : 431, "request head too large");
+        if (error == http::error::body_limit)
+            return refuse(413, "announced body too large");
+        if (error == http::error::buffer_overflow)
+            return refuse(parser->get().target().empty() ? 414 : 431, "request head too large");
+        if (error && error.category() == make_error_code(http::error::bad_target).category())
+            return refuse(400, error.message().c_str());
+        if (error)
+            return closeNow();
+
+        const auto &head = parser->get();
+        request.method = std::string(view(head.method_string()));
+        request.target = std::string(view(head.target()));
+        auto question = request.target.find('?');
+        request.path = request.target.substr(0, question);
+        if (question != std::string::npos)
+            request.query = request.target.substr(question + 1);
+        if (request.target.size() > server.options.maxTargetBytes)
+            return refuse(414, "request target too long");
+
+        HeadFacts facts;
+        facts.version = head.version();
+        facts.hostFields = head.count(http::field::host);
+        facts.contentLengthFields = head.count(http::field::content_length);
+        facts.transferEncodingFields = head.count(http::field::transfer_encoding);
+        facts.transferEncoding = view(head[http::field::transfer_encoding]);
+        if (auto framing = checkFraming(facts))
+            return refuse(framing->status, framing->reason);
+
+        request.header = [this](std::string_view name) -> std::string_view {
+            auto it = parser->get().find(beast::string_view(name.data(), name.size()));
+            return it == parser->get().end() ? std::string_view() : view(it->value());
+        };
+        if (server.clientAddressResolver)
+            request.clientAddress = server.clientAddressResolver(request);
+
+        const auto *routes = server.routesFor(request.path);
+        if (!routes)
+            return answerWithoutBody(server.errorReply(404));
+        auto method = head.method() == http::verb::head ? http::verb::get : head.method();
+        auto route =
+            std::find_if(routes->begin(), routes->end(), [&](const Route &r) { return r.method == method; });
+        if (route == routes->end()) {
+            Reply reply = server.errorReply(405);
+            std::string allow;
+            for (const auto &r : *routes)
+                allow += std::string(allow.empty() ? "" : ", ") +
+                         std::string(view(http::to_string(r.method))) +
+                         (r.method == http::verb::get ? ", HEAD" : "");
+            reply.headers.emplace_back("Allow", allow);
+            return answerWithoutBody(std::move(reply));
+        }
+        this->route = &*route;
+
+        if (parser->is_done())
+            return dispatch();
+        auto expect = head[http::field::expect];
+        if (beast::iequals(expect, "100-continue")) {
+            static const std::string interim = "HTTP/1.1 100 Continue\r\n\r\n";
+            stream.expires_after(server.options.writeTimeout);
+            return net::async_write(stream, net::buffer(interim),
+                                    [self = shared_from_this()](beast::error_code error, size_t) {
+                                        if (error)
+                                            return self->closeNow();
+                                        self->readBody();
+                                    });
+        }
+        readBody();
+    }
+
+    void readBody()
+    {
+        stream.expires_after(server.options.bodyTimeout);
+        http::async_read(stream, buffer, *parser,
+                         [self = shared_from_this()](beast::error_code error, size_t) {
+                             if (error == http::error::body_limit)
+                                 return self->refuse(413, "body too large");
+                             if (error == beast::error::timeout)
+                                 return self->refuseUnanswerable("request body not complete in time");
+                             if (error == http::error::end_of_stream || error == net::error::eof ||
+                                 error == net::error::connection_reset)
+                                 return self->closeNow();
+                             if (error)
+                                 return self->refuse(400, error.message().c_str());
+                             self->dispatch();
+                         });
+    }
+
+    void dispatch()
+    {
+        request.body = std::move(parser->get().body());
+        if (route->quick) {
+            if (auto reply = call([&] { return route->quick(request); }))
+                return answer(std::move(*reply));
+        } else if (route->runs == Runs::onLoop) {
+            return answer(*call([&] { return std::optional<Reply>(route->handler(request)); }));
+        }
+        // Work that may block waits for a worker, within a bound: beyond it the client hears at once
+        // that the service is busy.
+        if (server.inFlight.fetch_add(1) >= server.options.workerThreads + server.options.maxQueuedWork) {
+            --server.inFlight;
+            logLine("busy: " + escapeForLog(request.clientAddress) + " " + escapeForLog(request.method) +
+                    " " + escapeForLog(request.path) + ": every worker taken");
+            return answer(server.errorReply(503));
+        }
+        net::post(*server.workers, [self = shared_from_this()] {
+            auto reply =
+                self->call([&] { return std::optional<Reply>(self->route->handler(self->request)); });
+            net::post(self->stream.get_executor(), [self, reply = std::move(*reply)]() mutable {
+                --self->server.inFlight;
+                self->answer(std::move(reply));
+            });
+        });
+    }
+
+    // Runs a handler; an exception becomes a 500 answer and a log line.
+    template <typename Function>
+    std::optional<Reply> call(Function &&function)
+    {
+        try {
+            return function();
+        } catch (const std::exception &exception) {
+            logLine("error: " + escapeForLog(request.method) + " " + escapeForLog(request.path) + ": " +
+                    escapeForLog(exception.what()));
+        } catch (...) {
+            logLine("error: " + escapeForLog(request.method) + " " + escapeForLog(request.path) +
+                    ": unknown exception");
+        }
+        return server.errorReply(500);
+    }
+
+    void answer(Reply reply)
+    {
+        const auto &head = parser->get();
+        Ending ending = Ending::keepAlive;
+        if (!head.keep_alive() || ++served >= server.options.maxRequestsPerConnection)
+            ending = Ending::close;
+        write(std::move(reply), ending, head.method() == http::verb::head);
+    }
+
+    // Answers before the body was read: the connection cannot go on when there was one.
+    void answerWithoutBody(Reply reply)
+    {
+        const auto &head = parser->get();
+        const bool bodyAhead = !parser->is_done();
+        Ending ending = bodyAhead ? Ending::linger : Ending::keepAlive;
+        if (!bodyAhead && (!head.keep_alive() || ++served >= server.options.maxRequestsPerConnection))
+            ending = Ending::close;
+        write(std::move(reply), ending, head.method() == http::verb::head);
+    }
+
+    // A request the connection cannot recover from: answer, log with what was read, and close.
+    void refuse(int status, const char *reason)
+    {
+        logLine("refused: " + escapeForLog(peer) + " " + std::to_string(status) + ": " + reason);
+        write(server.errorReply(status), Ending::linger, false);
+    }
+
+    // The deadline passed: Beast has closed the socket already, so there is nobody to answer.
+    void refuseUnanswerable(const char *reason)
+    {
+        logLine("cut: " + escapeForLog(peer) + ": " + reason);
+        Reply reply{408, {}};
+        server.log(request, reply, SteadyClock::now() - started);
+        closeNow();
+    }
+
+    void write(Reply reply, Ending ending, bool headOnly)
+    {
+        server.log(request, reply, SteadyClock::now() - started);
+        response.emplace(static_cast<http::status>(reply.status), 11);
+        response->set(http::field::content_type, reply.contentType);
+        for (const auto &[name, value] : reply.headers)
+            response->set(name, value);
+        response->content_length(reply.body.size());
+        if (ending != Ending::keepAlive)
+            response->set(http::field::connection, "close");
+        if (!headOnly)
+            response->body() = std::move(reply.body);
+        stream.expires_after(server.options.writeTimeout);
+        http::async_write(stream, *response,
+                          [self = shared_from_this(), ending](beast::error_code error, size_t) {
+                              self->response.reset();
+                              if (error)
+                                  return self->closeNow();
+                              switch (ending) {
+                              case Ending::keepAlive:
+                                  self->parser.reset();
+                                  return self->waitForRequest();
+                              case Ending::close:
+                                  return self->closeNow();
+                              case Ending::linger:
+                                  return self->linger();
+                              }
+                          });
+    }
+
+    // After an error answer the client may still be sending: closing a socket with unread bytes
+    // resets the connection and can destroy the answer before it is read. So send FIN, then read
+    // and drop what still comes, for a moment.
+    void linger()
+    {
+        beast::error_code ignored;
+        stream.socket().shutdown(tcp::socket::shutdown_send, ignored);
+        stream.expires_after(std::chrono::seconds(2));
+        drain();
+    }
+
+    void drain()
+    {
+        buffer.clear();
+        stream.async_read_some(buffer.prepare(4096),
+                               [self = shared_from_this()](beast::error_code error, size_t n) {
+                                   self->drained += n;
+                                   if (error || self->drained > 1024 * 1024)
+                                       return self->closeNow();
+                                   self->drain();
+                               });
+    }
+
+    void closeNow()
+    {
+        beast::error_code ignored;
+        stream.socket().shutdown(tcp::socket::shutdown_both, ignored);
+        stream.socket().close(ignored);
+    }
+
+    HttpServer::Impl &server;
+    beast::tcp_stream stream;
+    beast::flat_buffer buffer;
+    std::string peer;
+    std::optional<http::request_parser<http::string_body>> parser;
+    std::optional<http::response<http::string_body>> response;
+    const Route *route = nullptr;
+    Request request;
+    const SteadyClock::time_point accepted = SteadyClock::now();
+    SteadyClock::time_point headDeadline;
+    SteadyClock::time_point started = accepted;
+    size_t served = 0;
+    size_t drained = 0;
+};
+
+// Tells a connection over a cap so at once, without reading from it, and closes it.
+void refuseConnection(tcp::socket socket, const std::string &peer)
+{
+    logLine("refused: " + escapeForLog(peer) + " 503: too many connections");
+    auto stream = std::make_shared<beast::tcp_stream>(std::move(socket));
+    stream->expires_after(std::chrono::seconds(1));
+    net::async_write(*stream, net::buffer(overCapacityAnswer), [stream](beast::error_code, size_t) {
+        beast::error_code ignored;
+        stream->socket().shutdown(tcp::socket::shutdown_send, ignored);
+        stream->socket().close(ignored);
+    });
+}
+
+} // namespace
+
+void HttpServer::Impl::accept()
+{
+    acceptor.async_accept(net::make_strand(ioc), [this](beast::error_code error, tcp::socket socket) {
+        if (error == net::error::operation_aborted || !acceptor.is_open())
+            return;
+        if (error) {
+            // Out of file descriptors, most likely: pause rather than spin, and let connections end.
+            logLine("accept failed: " + error.message());
+            acceptPause.expires_after(std::chrono::milliseconds(50));
+            acceptPause.async_wait([this](beast::error_code) { accept(); });
+            return;
+        }
+        beast::error_code ignored;
+        socket.set_option(tcp::no_delay(true), ignored);
+        auto endpoint = socket.remote_endpoint(ignored);
+        std::string peer = ignored ? std::string() : endpoint.address().to_string();
+        if (admit(peer)) {
+            std::make_shared<Session>(*this, std::move(socket), std::move(peer))->start();
+        } else {
+            refuseConnection(std::move(socket), peer);
+        }
+        accept();
+    });
+}
+
+HttpServer::HttpServer(HttpOptions options)
+    : impl(std::make_unique<Impl>(options))
+{}
+
+HttpServer::~HttpServer()
+{
+    stop();
+    // Work not yet started is dropped; work under way (an upstream call) ends within its time-out.
+    if (impl->workers) {
+        impl->workers->stop();
+        impl->workers->join();
+    }
+}
+
+void HttpServer::get(std::string path, Runs runs, Handler handler)
+{
+    impl->routes[std::move(path)].push_back(Route{http::verb::get, runs, {}, std::move(handler)});
+}
+
+void HttpServer::get(std::string path, QuickHandler quick, Handler slow)
+{
+    impl->routes[std::move(path)].push_back(
+        Route{http::verb::get, Runs::onWorker, std::move(quick), std::move(slow)});
+}
+
+void HttpServer::post(std::string path, Runs runs, Handler handler)
+{
+    impl->routes[std::move(path)].push_back(Route{http::verb::post, runs, {}, std::move(handler)});
+}
+
+void HttpServer::setErrorReply(std::function<Reply(int)> errorReply)
+{
+    impl->errorReply = std::move(errorReply);
+}
+
+void HttpServer::setAccessLog(std::function<void(const Request &, const Reply &, SteadyClock::duration)> log)
+{
+    impl->accessLog = std::move(log);
+}
+
+void HttpServer::setClientAddressResolver(std::function<std::string(const Request &)> resolver)
+{
+    impl->clientAddressResolver = std::move(resolver);
+}
+
+int HttpServer::bindAndListen(const std::string &host, int port)
+{
+    beast::error_code error;
+    auto address = net::ip::make_address(host, error);
+    if (error)
+        return -1;
+    tcp::endpoint endpoint(address, static_cast<unsigned short>(port));
+    auto &acceptor = impl->acceptor;
+    acceptor.open(endpoint.protocol(), error);
+    if (!error)
+        acceptor.set_option(net::socket_base::reuse_address(true), error);
+    if (!error)
+        acceptor.bind(endpoint, error);
+    if (!error)
+        acceptor.listen(impl->options.listenBacklog, error);
+    if (error) {
+        beast::error_code ignored;
+        acceptor.close(ignored);
+        return -1;
+    }
+    // Every connection holds a descriptor: take what the system allows, and keep some for the
+    // database, the log and the upstream calls.
+    rlimit limit{};
+    size_t cap = impl->options.maxConnections;
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0) {
+        if (limit.rlim_cur < limit.rlim_max) {
+            limit.rlim_cur = limit.rlim_max;
+            setrlimit(RLIMIT_NOFILE, &limit);
+            getrlimit(RLIMIT_NOFILE, &limit);
+        }
+        const size_t reserve = 64 + 2 * impl->options.workerThreads;
+        if (limit.rlim_cur != RLIM_INFINITY)
+            cap = std::min(cap, limit.rlim_cur > reserve ? static_cast<size_t>(limit.rlim_cur) - reserve : 1);
+    }
+    impl->connectionCap = cap;
+    return acceptor.local_endpoint().port();
+}
+
+void HttpServer::run()
+{
+    impl->workers = std::make_unique<net::thread_pool>(impl->options.workerThreads);
+    impl->accept();
+    impl->running = true;
+    std::vector<std::thread> loops;
+    for (unsigned i = 1; i < impl->options.loopThreads; ++i)
+        loops.emplace_back([this] { impl->ioc.run(); });
+    impl->ioc.run();
+    for (auto &loop : loops)
+        loop.join();
+    impl->running = false;
+    beast::error_code ignored;
+    impl->acceptor.close(ignored);
+}
+
+void HttpServer::stop()
+{
+    impl->ioc.stop();
+}
+
+bool HttpServer::isRunning() const
+{
+    return impl->running;
+}
+
+const HttpOptions &HttpServer::options() const
+{
+    return impl->options;
+}
+
+size_t HttpServer::connectionCount() const
+{
+    std::lock_guard lock(impl->clientsMutex);
+    return impl->connections;
+}
+
+size_t HttpServer::workInFlight() const
+{
+    return impl->inFlight;
+}
+
+} // namespace nimbara::server

@@ -1,0 +1,102 @@
+#pragma once
+
+#include "Reply.h"
+
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace nimbara::server {
+
+struct HttpOptions
+{
+    unsigned loopThreads = 0;    // threads that read, parse and answer; 0: one per core
+    unsigned workerThreads = 0;  // threads for work that may block (upstream, database); 0: the default
+    size_t maxQueuedWork = 1024; // work waiting for a worker beyond this is refused with 503
+    std::chrono::milliseconds headerTimeout{10000}; // a request's head must arrive whole within this
+    std::chrono::milliseconds bodyTimeout{10000};
+    std::chrono::milliseconds idleTimeout{60000}; // between the requests of a keep-alive connection
+    std::chrono::milliseconds writeTimeout{10000};
+    size_t maxTargetBytes = 8 * 1024;
+    size_t maxHeadBytes = 16 * 1024;
+    size_t maxBodyBytes = 64 * 1024;
+    size_t maxConnections = 20000;
+    size_t maxConnectionsPerClient = 256;
+    size_t maxRequestsPerConnection = 10000;
+    int listenBacklog = 1024;
+
+    static unsigned defaultWorkerThreads() { return 32; }
+};
+
+// One request as a route handler sees it: the raw target split at "?", the raw body, and who sent it.
+struct Request
+{
+    std::string method;
+    std::string target;
+    std::string path;
+    std::string query; // after "?", as sent
+    std::string body;
+    std::string peerAddress;   // the other end of the connection
+    std::string clientAddress; // whom limits and logs name: the peer, unless a resolver says otherwise
+    std::function<std::string_view(std::string_view name)> header; // a field's value, or empty
+};
+
+// Where a route's handler runs: on the threads that answer every connection (it must never block),
+// or on the bounded pool of workers (it may wait for an upstream or a disk).
+enum class Runs { onLoop, onWorker };
+
+using Handler = std::function<Reply(const Request &)>;
+// Answers on the loop when it can do so without blocking, or gives nothing and the slow handler then
+// runs on a worker.
+using QuickHandler = std::function<std::optional<Reply>(const Request &)>;
+
+// The service's HTTP/1.1 core on Boost.Beast and Asio: a few event-loop threads serve any number of
+// connections, each as a small session (read the head with a deadline, check its framing strictly,
+// read the body, answer, loop or close); work that may block goes to a bounded worker pool, so that
+// no slow client, busy client or stalled upstream holds back another.
+class HttpServer
+{
+public:
+    explicit HttpServer(HttpOptions options = {});
+    ~HttpServer();
+    HttpServer(const HttpServer &) = delete;
+    HttpServer &operator=(const HttpServer &) = delete;
+
+    // Routes are exact paths; register them all before run().
+    void get(std::string path, Runs runs, Handler handler);
+    void get(std::string path, QuickHandler quick, Handler slow);
+    void post(std::string path, Runs runs, Handler handler);
+
+    // The envelope of an answer the core gives itself (400, 404, 405, 413, 414, 431, 500, 503).
+    void setErrorReply(std::function<Reply(int status)> errorReply);
+    // Called once per answered request, and for malformed ones with what could be read.
+    void setAccessLog(
+        std::function<void(const Request &, const Reply &, std::chrono::steady_clock::duration)> log);
+    // Who the client is (for a trusted proxy's forwarded address); the peer address by default.
+    void setClientAddressResolver(std::function<std::string(const Request &)> resolver);
+
+    // Binds and listens; port 0 picks a free port. Returns the port, or -1 when the address cannot be bound.
+    int bindAndListen(const std::string &host, int port);
+    // Serves until stop(); the calling thread is one of the loop threads.
+    void run();
+    // From any thread, also before run(): ends run() soon after.
+    void stop();
+    bool isRunning() const;
+
+    const HttpOptions &options() const;
+
+    // Seams for tests: open connections; work queued or running on the workers.
+    size_t connectionCount() const;
+    size_t workInFlight() const;
+
+    struct Impl; // opaque: keeps Asio out of the includers
+
+private:
+    std::unique_ptr<Impl> impl;
+};
+
+} // namespace nimbara::server
