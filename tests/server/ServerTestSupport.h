@@ -7,10 +7,12 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -79,6 +81,34 @@ inline std::string readAll(int fd)
         auto n = ::recv(fd, buffer, sizeof buffer, 0);
         if (n <= 0)
             return text;
+        text.append(buffer, static_cast<size_t>(n));
+    }
+}
+
+// Reads one whole answer (head and Content-Length body) from a connection that may stay open;
+// unanswered when the server closes first or says nothing within the wait.
+inline RawResponse readResponse(int fd, std::chrono::milliseconds wait = std::chrono::milliseconds(5000))
+{
+    std::string text;
+    const auto until = std::chrono::steady_clock::now() + wait;
+    while (true) {
+        auto headEnd = text.find("\r\n\r\n");
+        if (headEnd != std::string::npos) {
+            auto response = parseResponse(text);
+            auto length = response.head.find("Content-Length: ");
+            size_t bodySize = length == std::string::npos ? 0 : std::stoul(response.head.substr(length + 16));
+            if (text.size() >= headEnd + 4 + bodySize)
+                return response;
+        }
+        auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+        pollfd entry{fd, POLLIN, 0};
+        if (left.count() <= 0 || ::poll(&entry, 1, static_cast<int>(left.count())) <= 0)
+            return {};
+        char buffer[4096];
+        auto n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n <= 0)
+            return {};
         text.append(buffer, static_cast<size_t>(n));
     }
 }

@@ -67,6 +67,7 @@ struct Service
         HttpOptions options;
         options.workerThreads = 8;
         options.headerTimeout = 800ms;
+        options.bodyTimeout = 800ms;
         return options;
     }
 
@@ -156,6 +157,8 @@ private slots:
     void feedback_bodyLimitIs64KiB();
     void badRequests_getStatusAndEnvelope_data();
     void badRequests_getStatusAndEnvelope();
+    void framing_rawRequests_data();
+    void framing_rawRequests();
     void slowClient_isCutOffWhileOthersAreServed();
     void idleKeepAliveConnections_holdNoOneAndCloseWhenIdle();
     void accessLog_lineWithoutPosition();
@@ -488,6 +491,97 @@ void TestWeatherd::badRequests_getStatusAndEnvelope()
     auto body = json(response);
     QCOMPARE(text(body["status"]), QByteArray("error"));
     QCOMPARE(number(body["error"]), 2);
+    QCOMPARE(rawGet(service->port, "/check/").status, 200);
+}
+
+void TestWeatherd::framing_rawRequests_data()
+{
+    QTest::addColumn<std::string>("request");
+    QTest::addColumn<int>("status"); // 0: no answer
+    QTest::addColumn<int>("next");   // the answer to a request sent next on the connection: 0 when closed
+    QTest::addColumn<std::string>("inHead");
+
+    const std::string feedback = "POST /api/0.5/feedback? HTTP/1.1\r\nHost: x\r\n";
+    const std::string form = "Content-Type: application/x-www-form-urlencoded\r\n";
+    const std::string gate = "/api/0.5/gate?" + londonQuery;
+    QTest::newRow("plain keep-alive get")
+        << std::string("GET /check/ HTTP/1.1\r\nHost: x\r\n\r\n") << 200 << 200 << std::string();
+    QTest::newRow("two different lengths")
+        << feedback + form + "Content-Length: 5\r\nContent-Length: 11\r\n\r\n&v4=x&v4=yz" << 400 << 0
+        << std::string();
+    QTest::newRow("the same length twice")
+        << feedback + form + "Content-Length: 5\r\nContent-Length: 5\r\n\r\n&v4=x" << 400 << 0
+        << std::string();
+    QTest::newRow("length with chunked")
+        << feedback + form + "Content-Length: 5\r\nTransfer-Encoding: chunked\r\n\r\n5\r\n&v4=x\r\n0\r\n\r\n"
+        << 400 << 0 << std::string();
+    QTest::newRow("chunked with length")
+        << feedback + form + "Transfer-Encoding: chunked\r\nContent-Length: 5\r\n\r\n5\r\n&v4=x\r\n0\r\n\r\n"
+        << 400 << 0 << std::string();
+    QTest::newRow("a coding other than chunked")
+        << feedback + form + "Transfer-Encoding: gzip\r\n\r\n&v4=x" << 400 << 0 << std::string();
+    QTest::newRow("negative length") << feedback + form + "Content-Length: -5\r\n\r\n&v4=x" << 400 << 0
+                                     << std::string();
+    QTest::newRow("length of 20 digits")
+        << feedback + form + "Content-Length: 99999999999999999999\r\n\r\n&v4=x" << 400 << 0 << std::string();
+    QTest::newRow("length with a sign")
+        << feedback + form + "Content-Length: +5\r\n\r\n&v4=x" << 400 << 0 << std::string();
+    QTest::newRow("body longer than its length: the rest is a broken request")
+        << feedback + form + "Content-Length: 5\r\n\r\n&v4=xGET /smuggled" << 200 << 400 << std::string();
+    QTest::newRow("body shorter than its length: cut at the body deadline")
+        << feedback + form + "Content-Length: 100\r\n\r\n&v4=x" << 0 << 0 << std::string();
+    QTest::newRow("head never ends: cut at the head deadline")
+        << std::string("GET /check/ HTTP/1.1\r\nHost: x\r\n") << 0 << 0 << std::string();
+    QTest::newRow("put on the gate") << "PUT " + gate + " HTTP/1.1\r\nHost: x\r\nContent-Length: 0\r\n\r\n"
+                                     << 405 << 200 << std::string("Allow: GET, HEAD");
+    QTest::newRow("delete on the feedback")
+        << std::string("DELETE /api/0.5/feedback? HTTP/1.1\r\nHost: x\r\n\r\n") << 405 << 200
+        << std::string("Allow: POST");
+    QTest::newRow("put with a body it will not read")
+        << std::string("PUT /check/ HTTP/1.1\r\nHost: x\r\nContent-Length: 3\r\n\r\nabc") << 405 << 0
+        << std::string("Allow: GET, HEAD");
+    QTest::newRow("http/1.1 without host")
+        << std::string("GET /check/ HTTP/1.1\r\n\r\n") << 400 << 0 << std::string();
+    QTest::newRow("two hosts") << std::string("GET /check/ HTTP/1.1\r\nHost: a\r\nHost: b\r\n\r\n") << 400
+                               << 0 << std::string();
+    QTest::newRow("http/1.0 without host, closed after")
+        << std::string("GET /check/ HTTP/1.0\r\n\r\n") << 200 << 0 << std::string();
+    QTest::newRow("range ignored on the gate")
+        << "GET " + gate + " HTTP/1.1\r\nHost: x\r\nRange: bytes=0-4\r\n\r\n"
+        << 200 << 200 << std::string();
+    QTest::newRow("request line over the limit")
+        << "GET /check/?" + std::string(20 * 1024, 'q') + " HTTP/1.1\r\nHost: x\r\n\r\n"
+        << 414 << 0 << std::string();
+    QTest::newRow("head over the limit")
+        << "GET /check/ HTTP/1.1\r\nHost: x\r\nX-Big: " + std::string(20 * 1024, 'h') + "\r\n\r\n"
+        << 431 << 0 << std::string();
+    QTest::newRow("unknown version") << std::string("GET /check/ HTTP/2.0\r\nHost: x\r\n\r\n") << 400 << 0
+                                     << std::string();
+}
+
+void TestWeatherd::framing_rawRequests()
+{
+    QFETCH(std::string, request);
+    QFETCH(int, status);
+    QFETCH(int, next);
+    QFETCH(std::string, inHead);
+    service->first.answer(200, openMeteoAnswer(12, 3));
+
+    int fd = connectLoopback(service->port);
+    QVERIFY(fd >= 0);
+    QVERIFY(sendAll(fd, request));
+    auto response = readResponse(fd);
+    QCOMPARE(response.status, status);
+    if (status != 0)
+        QVERIFY2(response.head.find(inHead) != std::string::npos, response.head.c_str());
+    if (status == 200)
+        QVERIFY2(!json(response).is_discarded(), response.body.c_str()); // whole, not a range of it
+    // A connection that stays open serves the next request on it; a closed one answers nothing; after
+    // a body longer than its length, the rest is read as the next request, and refused.
+    sendAll(fd, "GET /check/ HTTP/1.1\r\nHost: x\r\n\r\n");
+    auto nextResponse = readResponse(fd, 3s);
+    ::close(fd);
+    QCOMPARE(nextResponse.status, next);
     QCOMPARE(rawGet(service->port, "/check/").status, 200);
 }
 
