@@ -3,7 +3,8 @@
 #include "Routes.h"
 #include "ServiceLog.h"
 
-#include <getopt.h>
+#include <CLI/CLI.hpp>
+
 #include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
@@ -34,178 +35,97 @@ struct Options
     double upstreamTimeout = 5;
     std::string minVersion = NIMBARA_OLDEST_SUPPORTED_VERSION;
     std::string releases = NIMBARA_RELEASED_VERSIONS;
-    unsigned threads = 0;
+    HttpOptions http;
     bool accessLog = true;
     std::string blacklistAdd;
     std::string blacklistRemove;
 };
 
-void printHelp()
+// Fills the options from the command line; an exit code when the program should end at once
+// (0 after --help or --version, 2 for a bad option, with a message naming it).
+std::optional<int> parseOptions(int argc, char **argv, Options &options)
 {
-    std::cout
-        << "Usage: nimbara-weatherd [OPTION]...\n"
-           "Nimbara's weather service: answers the widget's probe (GET /check/), weather (GET\n"
-           "/api/0.5/gate) and feedback (POST /api/0.5/feedback) requests, and serves the product\n"
-           "page (GET /).\n"
-           "\n"
-           "  --listen ADDRESS            address to listen on (default 127.0.0.1)\n"
-           "  --port PORT                 port to listen on (default 8470)\n"
-           "  --db PATH|URI               where feedback and the machine blacklist live: an SQLite\n"
-           "                              file (default $XDG_DATA_HOME/nimbara/weatherd.sqlite) or\n"
-           "                              a PostgreSQL database (postgresql://user@host/database,\n"
-           "                              shared by the instances of a fleet)\n"
-           "  --cities PATH               GeoNames cities table (default: the installed copy in\n"
-           "                              share/nimbara, else the build tree's third_party copy)\n"
-           "  --locale-dir DIR            where libgeonames-common keeps its catalogs of place\n"
-           "                              names (default /usr/share/locale)\n"
-           "  --provider-url URL          Open-Meteo base address (default https://api.open-meteo.com)\n"
-           "  --second-provider-url URL   MET Norway base address, asked when the first provider\n"
-           "                              fails (default https://api.met.no)\n"
-           "  --contact TEXT              e-mail or web address for the User-Agent sent upstream\n"
-           "                              (MET Norway's terms ask for one)\n"
-           "  --upstream-timeout SECONDS  time-out of one upstream request (default 5)\n"
-           "  --min-version VERSION       oldest client version served; released versions below it\n"
-           "                              get error 0 (default " NIMBARA_OLDEST_SUPPORTED_VERSION ")\n"
-           "  --releases LIST             comma-separated released client versions\n"
-           "                              (default " NIMBARA_RELEASED_VERSIONS ")\n"
-           "  --threads N                 worker threads for upstream and database work; the\n"
-           "                              probe and cached answers never wait for them (default "
-        << HttpOptions::defaultWorkerThreads()
-        << ")\n"
-           "  --no-access-log             no log line per request\n"
-           "  --blacklist-add FINGERPRINT     put a machine (its 32-digit fingerprint, as the access\n"
-           "                                  log shows it) on the blacklist, then exit\n"
-           "  --blacklist-remove FINGERPRINT  take a machine off the blacklist, then exit\n"
-           "  --help                      show this help and exit\n"
-           "  --version                   show the version and exit\n";
-}
-
-std::optional<Options> parseOptions(int argc, char **argv)
-{
-    enum {
-        listenOption = 1000,
-        portOption,
-        dbOption,
-        citiesOption,
-        localeDirOption,
-        providerOption,
-        secondProviderOption,
-        contactOption,
-        timeoutOption,
-        minVersionOption,
-        releasesOption,
-        threadsOption,
-        noAccessLogOption,
-        blacklistAddOption,
-        blacklistRemoveOption,
-        helpOption,
-        versionOption,
-    };
-    static const option longOptions[] = {
-        {"listen", required_argument, nullptr, listenOption},
-        {"port", required_argument, nullptr, portOption},
-        {"db", required_argument, nullptr, dbOption},
-        {"cities", required_argument, nullptr, citiesOption},
-        {"locale-dir", required_argument, nullptr, localeDirOption},
-        {"provider-url", required_argument, nullptr, providerOption},
-        {"second-provider-url", required_argument, nullptr, secondProviderOption},
-        {"contact", required_argument, nullptr, contactOption},
-        {"upstream-timeout", required_argument, nullptr, timeoutOption},
-        {"min-version", required_argument, nullptr, minVersionOption},
-        {"releases", required_argument, nullptr, releasesOption},
-        {"threads", required_argument, nullptr, threadsOption},
-        {"no-access-log", no_argument, nullptr, noAccessLogOption},
-        {"blacklist-add", required_argument, nullptr, blacklistAddOption},
-        {"blacklist-remove", required_argument, nullptr, blacklistRemoveOption},
-        {"help", no_argument, nullptr, helpOption},
-        {"version", no_argument, nullptr, versionOption},
-        {nullptr, 0, nullptr, 0},
-    };
-    auto number = [](const char *text, double low, double high) -> std::optional<double> {
-        char *end = nullptr;
-        double value = std::strtod(text, &end);
-        if (end == text || *end != '\0' || value < low || value > high)
-            return std::nullopt;
-        return value;
-    };
-
-    Options options;
-    int option;
-    while ((option = getopt_long(argc, argv, "", longOptions, nullptr)) != -1) {
-        switch (option) {
-        case listenOption:
-            options.listen = optarg;
-            break;
-        case portOption:
-            if (auto port = number(optarg, 0, 65535); port && *port == static_cast<int>(*port)) {
-                options.port = static_cast<int>(*port);
-                break;
-            }
-            std::cerr << "nimbara-weatherd: invalid port " << optarg << "\n";
-            return std::nullopt;
-        case dbOption:
-            options.db = optarg;
-            break;
-        case citiesOption:
-            options.cities = optarg;
-            break;
-        case localeDirOption:
-            options.localeDir = optarg;
-            break;
-        case providerOption:
-            options.providerUrl = optarg;
-            break;
-        case secondProviderOption:
-            options.secondProviderUrl = optarg;
-            break;
-        case contactOption:
-            options.contact = optarg;
-            break;
-        case timeoutOption:
-            if (auto seconds = number(optarg, 0.05, 120)) {
-                options.upstreamTimeout = *seconds;
-                break;
-            }
-            std::cerr << "nimbara-weatherd: invalid upstream time-out " << optarg << "\n";
-            return std::nullopt;
-        case minVersionOption:
-            options.minVersion = optarg;
-            break;
-        case releasesOption:
-            options.releases = optarg;
-            break;
-        case threadsOption:
-            if (auto threads = number(optarg, 1, 100000)) {
-                options.threads = static_cast<unsigned>(*threads);
-                break;
-            }
-            std::cerr << "nimbara-weatherd: invalid thread count " << optarg << "\n";
-            return std::nullopt;
-        case noAccessLogOption:
-            options.accessLog = false;
-            break;
-        case blacklistAddOption:
-            options.blacklistAdd = optarg;
-            break;
-        case blacklistRemoveOption:
-            options.blacklistRemove = optarg;
-            break;
-        case helpOption:
-            printHelp();
-            std::exit(0);
-        case versionOption:
-            std::cout << "nimbara-weatherd " NIMBARA_SERVER_VERSION "\n";
-            std::exit(0);
-        default:
-            std::cerr << "Try 'nimbara-weatherd --help' for more information.\n";
-            return std::nullopt;
-        }
+    CLI::App app("Nimbara's weather service: answers the widget's probe (GET /check/), weather\n"
+                 "(GET /api/0.5/gate) and feedback (POST /api/0.5/feedback) requests, and serves the\n"
+                 "product page (GET /).",
+                 "nimbara-weatherd");
+    app.set_version_flag("--version", "nimbara-weatherd " NIMBARA_SERVER_VERSION,
+                         "show the version and exit");
+    app.get_formatter()->column_width(34);
+    app.add_option("--listen", options.listen, "address to listen on")
+        ->type_name("ADDRESS")
+        ->capture_default_str();
+    app.add_option("--port", options.port, "port to listen on (0 picks a free one)")
+        ->type_name("PORT")
+        ->check(CLI::Range(0, 65535))
+        ->capture_default_str();
+    app.add_option("--db", options.db,
+                   "where feedback and the machine blacklist live: an SQLite\n"
+                   "file (default $XDG_DATA_HOME/nimbara/weatherd.sqlite) or a\n"
+                   "PostgreSQL database (postgresql://user@host/database, shared\n"
+                   "by the instances of a fleet)")
+        ->type_name("PATH|URI");
+    app.add_option("--cities", options.cities,
+                   "GeoNames cities table (default: the installed copy in\n"
+                   "share/nimbara, else the build tree's third_party copy)")
+        ->type_name("PATH");
+    app.add_option("--locale-dir", options.localeDir,
+                   "where libgeonames-common keeps its catalogs of place names")
+        ->type_name("DIR")
+        ->capture_default_str();
+    app.add_option("--provider-url", options.providerUrl, "Open-Meteo base address")
+        ->type_name("URL")
+        ->capture_default_str();
+    app.add_option("--second-provider-url", options.secondProviderUrl,
+                   "MET Norway base address, asked when the first provider fails")
+        ->type_name("URL")
+        ->capture_default_str();
+    app.add_option("--contact", options.contact,
+                   "e-mail or web address for the User-Agent sent upstream\n(MET Norway's terms ask for one)")
+        ->type_name("TEXT");
+    app.add_option("--upstream-timeout", options.upstreamTimeout, "time-out of one upstream request")
+        ->type_name("SECONDS")
+        ->check(CLI::Range(0.05, 120.0))
+        ->capture_default_str();
+    app.add_option("--min-version", options.minVersion,
+                   "oldest client version served; released versions below it\nget error 0")
+        ->type_name("VERSION")
+        ->capture_default_str();
+    app.add_option("--releases", options.releases, "comma-separated released client versions")
+        ->type_name("LIST")
+        ->capture_default_str();
+    app.add_option(
+           "--threads", options.http.workerThreads,
+           "worker threads for upstream and database work; the probe\nand cached answers never wait for them")
+        ->type_name("N")
+        ->check(CLI::Range(1u, 100000u))
+        ->capture_default_str();
+    app.add_option("--max-connections", options.http.maxConnections,
+                   "open connections in all; more are answered 503 and closed")
+        ->type_name("N")
+        ->check(CLI::Range(size_t(1), size_t(10000000)))
+        ->capture_default_str();
+    app.add_option("--max-connections-per-client", options.http.maxConnectionsPerClient,
+                   "open connections from one address; more are answered 503 and closed")
+        ->type_name("N")
+        ->check(CLI::Range(size_t(1), size_t(10000000)))
+        ->capture_default_str();
+    app.add_flag_callback(
+        "--no-access-log", [&] { options.accessLog = false; }, "no log line per request");
+    app.add_option("--blacklist-add", options.blacklistAdd,
+                   "put a machine (its 32-digit fingerprint, as the access log\nshows it) on the blacklist, "
+                   "then exit")
+        ->type_name("FINGERPRINT");
+    app.add_option("--blacklist-remove", options.blacklistRemove,
+                   "take a machine off the blacklist, then exit")
+        ->type_name("FINGERPRINT");
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError &error) {
+        const int code = app.exit(error);
+        return code == 0 ? 0 : 2;
     }
-    if (optind < argc) {
-        std::cerr << "nimbara-weatherd: unexpected argument " << argv[optind] << "\n";
-        return std::nullopt;
-    }
-    return options;
+    return std::nullopt;
 }
 
 std::string defaultDatabasePath()
@@ -262,9 +182,10 @@ int changeBlacklist(Store &store, const std::string &text, bool add)
 
 int main(int argc, char **argv)
 {
-    auto options = parseOptions(argc, argv);
-    if (!options)
-        return 2;
+    Options options;
+    options.http.workerThreads = HttpOptions::defaultWorkerThreads();
+    if (auto exitCode = parseOptions(argc, argv, options))
+        return *exitCode;
 
     // SIGTERM and SIGINT are taken by one thread that stops the server; block them everywhere else
     // before any thread starts.
@@ -274,26 +195,26 @@ int main(int argc, char **argv)
     sigaddset(&stopSignals, SIGINT);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-    if (options->db.empty())
-        options->db = defaultDatabasePath();
+    if (options.db.empty())
+        options.db = defaultDatabasePath();
     std::unique_ptr<Store> store;
     try {
-        if (!isPostgresLocation(options->db)) {
+        if (!isPostgresLocation(options.db)) {
             std::error_code ignored;
-            std::filesystem::create_directories(std::filesystem::path(options->db).parent_path(), ignored);
+            std::filesystem::create_directories(std::filesystem::path(options.db).parent_path(), ignored);
         }
-        store = openStore(options->db);
+        store = openStore(options.db);
     } catch (const std::exception &exception) {
         std::cerr << "nimbara-weatherd: " << exception.what() << "\n";
         return 1;
     }
-    if (!options->blacklistAdd.empty() || !options->blacklistRemove.empty()) {
+    if (!options.blacklistAdd.empty() || !options.blacklistRemove.empty()) {
         try {
             int status = 0;
-            if (!options->blacklistAdd.empty())
-                status = changeBlacklist(*store, options->blacklistAdd, true);
-            if (status == 0 && !options->blacklistRemove.empty())
-                status = changeBlacklist(*store, options->blacklistRemove, false);
+            if (!options.blacklistAdd.empty())
+                status = changeBlacklist(*store, options.blacklistAdd, true);
+            if (status == 0 && !options.blacklistRemove.empty())
+                status = changeBlacklist(*store, options.blacklistRemove, false);
             return status;
         } catch (const std::exception &exception) {
             std::cerr << "nimbara-weatherd: " << exception.what() << "\n";
@@ -301,43 +222,41 @@ int main(int argc, char **argv)
         }
     }
 
-    if (options->cities.empty())
-        options->cities = defaultCitiesPath();
+    if (options.cities.empty())
+        options.cities = defaultCitiesPath();
     std::unique_ptr<Geocoder> geocoder;
     try {
-        geocoder = std::make_unique<Geocoder>(options->cities);
+        geocoder = std::make_unique<Geocoder>(options.cities);
     } catch (const std::exception &exception) {
         logLine(std::string(exception.what()) + "; place lines show coordinates");
     }
-    PlaceNames placeNames(options->localeDir);
+    PlaceNames placeNames(options.localeDir);
 
     std::string userAgent = "nimbara-weatherd/" NIMBARA_SERVER_VERSION;
-    if (!options->contact.empty())
-        userAgent += " " + options->contact;
+    if (!options.contact.empty())
+        userAgent += " " + options.contact;
     else
         logLine("no --contact given: MET Norway asks for one in the User-Agent");
-    const auto timeout = std::chrono::milliseconds(static_cast<long>(options->upstreamTimeout * 1000));
+    const auto timeout = std::chrono::milliseconds(static_cast<long>(options.upstreamTimeout * 1000));
     std::vector<std::unique_ptr<WeatherProvider>> providers;
-    providers.push_back(std::make_unique<OpenMeteoProvider>(options->providerUrl, userAgent, timeout));
-    if (!options->secondProviderUrl.empty())
+    providers.push_back(std::make_unique<OpenMeteoProvider>(options.providerUrl, userAgent, timeout));
+    if (!options.secondProviderUrl.empty())
         providers.push_back(
-            std::make_unique<MetNorwayProvider>(options->secondProviderUrl, userAgent, timeout));
+            std::make_unique<MetNorwayProvider>(options.secondProviderUrl, userAgent, timeout));
     FailoverProvider upstream(std::move(providers));
     WeatherCache cache([&](double latitude, double longitude) {
         std::string error;
         return upstream.currentWeather(latitude, longitude, error);
     });
-    VersionGate versions(splitList(options->releases), options->minVersion);
+    VersionGate versions(splitList(options.releases), options.minVersion);
     WeatherService service(cache, *store, versions, geocoder.get(), &placeNames);
 
-    HttpOptions httpOptions;
-    httpOptions.workerThreads = options->threads;
-    HttpServer server(httpOptions);
-    addRoutes(server, service, options->accessLog);
+    HttpServer server(options.http);
+    addRoutes(server, service, options.accessLog);
 
-    int port = server.bindAndListen(options->listen, options->port);
+    int port = server.bindAndListen(options.listen, options.port);
     if (port < 0) {
-        std::cerr << "nimbara-weatherd: cannot listen on " << options->listen << ":" << options->port << "\n";
+        std::cerr << "nimbara-weatherd: cannot listen on " << options.listen << ":" << options.port << "\n";
         return 1;
     }
 
@@ -349,10 +268,10 @@ int main(int argc, char **argv)
         server.stop();
     });
 
-    logLine("nimbara-weatherd " NIMBARA_SERVER_VERSION " listening on " + options->listen + ":" +
+    logLine("nimbara-weatherd " NIMBARA_SERVER_VERSION " listening on " + options.listen + ":" +
             std::to_string(port) + " (" + std::to_string(server.options().workerThreads) +
             " worker threads, " + std::to_string(geocoder ? geocoder->size() : 0) + " places, database " +
-            displayedLocation(options->db) + ")");
+            displayedLocation(options.db) + ")");
     bool ok = true;
     try {
         server.run();

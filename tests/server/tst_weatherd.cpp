@@ -160,6 +160,8 @@ private slots:
     void framing_rawRequests_data();
     void framing_rawRequests();
     void slowClient_isCutOffWhileOthersAreServed();
+    void connectionCaps_overCapAnsweredAtOnceWith503_data();
+    void connectionCaps_overCapAnsweredAtOnceWith503();
     void idleKeepAliveConnections_holdNoOneAndCloseWhenIdle();
     void accessLog_lineWithoutPosition();
 
@@ -585,6 +587,46 @@ void TestWeatherd::framing_rawRequests()
     QCOMPARE(rawGet(service->port, "/check/").status, 200);
 }
 
+void TestWeatherd::connectionCaps_overCapAnsweredAtOnceWith503_data()
+{
+    QTest::addColumn<size_t>("inAll");
+    QTest::addColumn<size_t>("perClient");
+    QTest::newRow("per client address") << size_t(1000) << size_t(3);
+    QTest::newRow("in all") << size_t(3) << size_t(1000);
+}
+
+void TestWeatherd::connectionCaps_overCapAnsweredAtOnceWith503()
+{
+    QFETCH(size_t, inAll);
+    QFETCH(size_t, perClient);
+    HttpOptions options = Service::testHttpOptions();
+    options.maxConnections = inAll;
+    options.maxConnectionsPerClient = perClient;
+    service = std::make_unique<Service>(geocoder.get(), options);
+    // Three keep-alive clients take every place.
+    std::vector<int> held;
+    for (int i = 0; i < 3; ++i) {
+        held.push_back(connectLoopback(service->port));
+        QVERIFY(sendAll(held.back(), "GET /check/ HTTP/1.1\r\nHost: x\r\n\r\n"));
+        QCOMPARE(readResponse(held.back()).status, 200);
+    }
+    // A fourth hears at once that the service is busy (error 3: the widget retries), and is closed.
+    LogCapture log;
+    auto started = std::chrono::steady_clock::now();
+    auto refused = rawGet(service->port, "/check/");
+    QVERIFY(std::chrono::steady_clock::now() - started < 1s);
+    QCOMPARE(refused.status, 503);
+    QVERIFY(json(refused) == nlohmann::json::parse(R"({"status":"error","error":3})"));
+    QVERIFY(log.contains("refused: 127.0.0.1 503: too many connections"));
+    // A place that frees up is taken again.
+    ::close(held.back());
+    held.pop_back();
+    QTRY_COMPARE(service->server.connectionCount(), size_t(2));
+    QCOMPARE(rawGet(service->port, "/check/").status, 200);
+    for (int fd : held)
+        ::close(fd);
+}
+
 void TestWeatherd::slowClient_isCutOffWhileOthersAreServed()
 {
     // The fixture gives a request head 800 ms to arrive; this client sends a byte every 100 ms,
@@ -722,8 +764,9 @@ void TestWeatherd::executable_helpListsEveryOption()
     const QByteArray help = process.readAllStandardOutput();
     for (const char *option :
          {"--listen", "--port", "--db", "--cities", "--locale-dir", "--provider-url", "--second-provider-url",
-          "--contact", "--upstream-timeout", "--min-version", "--releases", "--threads", "--no-access-log",
-          "--blacklist-add", "--blacklist-remove", "--help", "--version"})
+          "--contact", "--upstream-timeout", "--min-version", "--releases", "--threads", "--max-connections",
+          "--max-connections-per-client", "--no-access-log", "--blacklist-add", "--blacklist-remove",
+          "--help", "--version"})
         QVERIFY2(help.contains(option), option);
 
     QTemporaryDir dir;
