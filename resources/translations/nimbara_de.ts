@@ -209,7 +209,7 @@
     </message>
     <message>
         <source>ABOUT_ATTRIBUTION</source>
-        <translation>Wetterdaten von Open-Meteo.com (CC BY 4.0) und MET Norway (CC BY 4.0). Ortsnamen von GeoNames (CC BY 4.0).</translation>
+        <translation>Wetterdaten von Open-Meteo.com (CC BY 4.0) und MET Norway (CC BY 4.0). Ortsnamen von GeoNames (CC BY 4.0). IP-Geolokalisierung von DB-IP (CC BY 4.0).</translation>
     </message>
 </context>
 </TS>

@@ -209,7 +209,7 @@
     </message>
     <message>
         <source>ABOUT_ATTRIBUTION</source>
-        <translation>Weather data by Open-Meteo.com (CC BY 4.0) and MET Norway (CC BY 4.0). Place names from GeoNames (CC BY 4.0).</translation>
+        <translation>Weather data by Open-Meteo.com (CC BY 4.0) and MET Norway (CC BY 4.0). Place names from GeoNames (CC BY 4.0). IP geolocation by DB-IP (CC BY 4.0).</translation>
     </message>
 </context>
 </TS>

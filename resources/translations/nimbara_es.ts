@@ -209,7 +209,7 @@
     </message>
     <message>
         <source>ABOUT_ATTRIBUTION</source>
-        <translation>Datos meteorológicos de Open-Meteo.com (CC BY 4.0) y MET Norway (CC BY 4.0). Nombres de lugares de GeoNames (CC BY 4.0).</translation>
+        <translation>Datos meteorológicos de Open-Meteo.com (CC BY 4.0) y MET Norway (CC BY 4.0). Nombres de lugares de GeoNames (CC BY 4.0). Geolocalización IP de DB-IP (CC BY 4.0).</translation>
     </message>
 </context>
 </TS>

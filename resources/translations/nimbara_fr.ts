@@ -209,7 +209,7 @@
     </message>
     <message>
         <source>ABOUT_ATTRIBUTION</source>
-        <translation>Données météo d’Open-Meteo.com (CC BY 4.0) et de MET Norway (CC BY 4.0). Noms de lieux de GeoNames (CC BY 4.0).</translation>
+        <translation>Données météo d’Open-Meteo.com (CC BY 4.0) et de MET Norway (CC BY 4.0). Noms de lieux de GeoNames (CC BY 4.0). Géolocalisation IP de DB-IP (CC BY 4.0).</translation>
     </message>
 </context>
 </TS>

@@ -209,7 +209,7 @@
     </message>
     <message>
         <source>ABOUT_ATTRIBUTION</source>
-        <translation>Данные о погоде: Open-Meteo.com (CC BY 4.0) и MET Norway (CC BY 4.0). Названия мест: GeoNames (CC BY 4.0).</translation>
+        <translation>Данные о погоде: Open-Meteo.com (CC BY 4.0) и MET Norway (CC BY 4.0). Названия мест: GeoNames (CC BY 4.0). Геолокация по IP: DB-IP (CC BY 4.0).</translation>
     </message>
 </context>
 </TS>

@@ -206,8 +206,8 @@ void TestWeatherd::homePage_namesServiceAndDataSources()
     auto response = rawGet(service->port, "/");
     QCOMPARE(response.status, 200);
     QVERIFY(response.head.find("Content-Type: text/html") != std::string::npos);
-    for (const char *text :
-         {"Nimbara", "nimbara-weatherd", "Open-Meteo", "MET Norway", "NLOD", "GeoNames", "CC BY 4.0"})
+    for (const char *text : {"Nimbara", "nimbara-weatherd", "Open-Meteo", "MET Norway", "NLOD", "GeoNames",
+                             "DB-IP", "CC BY 4.0"})
         QVERIFY2(response.body.find(text) != std::string::npos, text);
 }
 
@@ -762,11 +762,26 @@ void TestWeatherd::executable_helpListsEveryOption()
     QVERIFY(process.waitForFinished(5000));
     QCOMPARE(process.exitCode(), 0);
     const QByteArray help = process.readAllStandardOutput();
-    for (const char *option :
-         {"--listen", "--port", "--db", "--cities", "--locale-dir", "--provider-url", "--second-provider-url",
-          "--contact", "--upstream-timeout", "--min-version", "--releases", "--threads", "--max-connections",
-          "--max-connections-per-client", "--no-access-log", "--blacklist-add", "--blacklist-remove",
-          "--help", "--version"})
+    for (const char *option : {"--listen",
+                               "--port",
+                               "--db",
+                               "--cities",
+                               "--locale-dir",
+                               "--ip-db",
+                               "--provider-url",
+                               "--second-provider-url",
+                               "--contact",
+                               "--upstream-timeout",
+                               "--min-version",
+                               "--releases",
+                               "--threads",
+                               "--max-connections",
+                               "--max-connections-per-client",
+                               "--no-access-log",
+                               "--blacklist-add",
+                               "--blacklist-remove",
+                               "--help",
+                               "--version"})
         QVERIFY2(help.contains(option), option);
 
     QTemporaryDir dir;

@@ -1,0 +1,156 @@
+#include "PlacesService.h"
+
+#include "RawParams.h"
+#include "places/AddressLocator.h"
+#include "places/PlaceSearch.h"
+#include "places/RegionNames.h"
+#include "places/TextFold.h"
+
+#include <nlohmann/json.hpp>
+
+namespace nimbara::server {
+
+namespace {
+
+const std::vector<std::string_view> placesKeys{"q", "v4"};
+
+std::string valueOf(const Params &params, std::string_view key)
+{
+    auto it = params.find(key);
+    return it == params.end() ? std::string() : it->second;
+}
+
+int hexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+nlohmann::ordered_json placeEntry(std::string name, std::string region, std::string country, double latitude,
+                                  double longitude)
+{
+    return {
+        {"name", std::move(name)},
+        {"region", std::move(region)},
+        {"country", std::move(country)},
+        {"lat", latitude},
+        {"lon", longitude},
+    };
+}
+
+std::string dump(const nlohmann::ordered_json &value)
+{
+    return value.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
+
+} // namespace
+
+std::optional<std::string> percentDecoded(std::string_view text)
+{
+    std::string decoded;
+    decoded.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '+') {
+            decoded += ' ';
+        } else if (text[i] == '%') {
+            if (i + 2 >= text.size())
+                return std::nullopt;
+            const int high = hexDigit(text[i + 1]);
+            const int low = hexDigit(text[i + 2]);
+            if (high < 0 || low < 0)
+                return std::nullopt;
+            decoded += static_cast<char>(high * 16 + low);
+            i += 2;
+        } else {
+            decoded += text[i];
+        }
+    }
+    return decoded;
+}
+
+PlacesService::PlacesService(const PlaceSearch *search, const PlaceSources &sources)
+    : search(search)
+    , sources(sources)
+{}
+
+void PlacesService::setSearch(const PlaceSearch *newSearch)
+{
+    search = newSearch;
+}
+
+Reply PlacesService::places(std::string_view query) const
+{
+    const Params params = parsePairs(query, placesKeys);
+    const auto text = percentDecoded(valueOf(params, "q"));
+    if (!text)
+        return WeatherService::errorReply(400, GateError::malformedRequest);
+    // Counted as typed, before folding: "ß" is one character even though it folds to two.
+    const size_t characters = characterCount(*text);
+    if (characters < minQueryCharacters || characters > maxQueryCharacters)
+        return WeatherService::errorReply(400, GateError::malformedRequest);
+    const auto folded = foldForSearch(*text);
+    if (!folded || folded->empty())
+        return WeatherService::errorReply(400, GateError::malformedRequest);
+
+    const PlaceSearch *index = search;
+    if (!index)
+        return WeatherService::errorReply(503, GateError::upstreamFailed);
+    const std::string language = valueOf(params, "v4");
+    auto found = nlohmann::ordered_json::array();
+    for (const auto &result : index->search(*folded, maxResults)) {
+        const auto &place = *result.place;
+        found.push_back(placeEntry(localizedName(place, language),
+                                   sources.regionNames
+                                       ? sources.regionNames->region(place.country, place.admin1, language)
+                                       : std::string(),
+                                   countryName(place.country, language), place.latitude, place.longitude));
+    }
+    nlohmann::ordered_json envelope{{"status", "ok"}, {"data", {{"places", std::move(found)}}}};
+    return {200, dump(envelope)};
+}
+
+Reply PlacesService::locate(std::string_view query, std::string_view clientAddress) const
+{
+    const auto *locator = sources.addressLocator;
+    const auto location = locator ? locator->locate(clientAddress) : std::nullopt;
+    if (!location)
+        return WeatherService::errorReply(200, GateError::upstreamFailed);
+
+    const std::string language = valueOf(parsePairs(query, placesKeys), "v4");
+    // The name the place line would give the position, in the user's language; the database's
+    // own (English, sometimes a district) only far from any town in the table.
+    std::string name;
+    if (const Place *place =
+            sources.geocoder ? sources.geocoder->placeAt(location->latitude, location->longitude) : nullptr)
+        name = localizedName(*place, language);
+    if (name.empty())
+        name =
+            location->city.empty() ? coordinateText(location->latitude, location->longitude) : location->city;
+    nlohmann::ordered_json data =
+        placeEntry(std::move(name), location->region, countryName(location->countryCode, language),
+                   location->latitude, location->longitude);
+    nlohmann::ordered_json envelope{{"status", "ok"}, {"data", std::move(data)}};
+    return {200, dump(envelope)};
+}
+
+std::string PlacesService::localizedName(const Place &place, std::string_view language) const
+{
+    if (sources.placeNames) {
+        if (auto name = sources.placeNames->localizedName(place.geonameId, language); !name.empty())
+            return name;
+    }
+    return place.name;
+}
+
+std::string PlacesService::countryName(std::string_view code, std::string_view language) const
+{
+    auto name = sources.regionNames ? sources.regionNames->country(code, language) : std::string();
+    return name.empty() ? std::string(code) : name;
+}
+
+} // namespace nimbara::server
