@@ -13,9 +13,11 @@ packages=(
   libxcb1-dev libicu-dev libcurl4-openssl-dev
   # weather service
   libboost-dev libcli11-dev libcpp-httplib-dev nlohmann-json3-dev libsqlite3-dev sqlite3 libnanoflann-dev libgeonames-common libssl-dev
+  # weather service: names for the place search, the network-address database's reader, and the
+  # writer of the tests' small address database
+  iso-codes libmaxminddb-dev python3
   # weather service as a fleet: PostgreSQL (libpq) for feedback, Redis (hiredis) for the shared cache
   libpq-dev libhiredis-dev
-  iso-codes libmaxminddb-dev python3
 
   # tests, screenshots, benchmarks
   xvfb xauth x11-utils x11-apps xdotool imagemagick fonts-dejavu-core openbox xcompmgr hsetroot dbus-x11 procps strace
