@@ -10,9 +10,11 @@ packages=(
   # widget: Qt 6 Widgets, positioning (GeoClue2 and NMEA plugins), D-Bus, translations, X11
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins qt6-positioning-dev libqt6positioning6-plugins
   qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools qt6-svg-dev libqt6svg6
-  libxcb1-dev libicu-dev libcurl4-openssl-dev
+  libxcb1-dev libicu-dev
+  # widget and weather service: Boost.Beast (header-only) reads and writes HTTP in both
+  libboost-dev
   # weather service
-  libboost-dev libcli11-dev libcpp-httplib-dev nlohmann-json3-dev libsqlite3-dev sqlite3 libnanoflann-dev libgeonames-common libssl-dev
+  libcurl4-openssl-dev libcli11-dev libcpp-httplib-dev nlohmann-json3-dev libsqlite3-dev sqlite3 libnanoflann-dev libgeonames-common libssl-dev
   # weather service: names for the place search, the network-address database's reader, and the
   # writer of the tests' small address database
   iso-codes libmaxminddb-dev python3

@@ -1,5 +1,6 @@
 #include "WXWeather.h"
 
+#include "HttpClient.h"
 #include "Log.h"
 
 #include <QJsonArray>
@@ -7,9 +8,6 @@
 #include <QJsonObject>
 
 #include <atomic>
-#include <memory>
-
-#include <curl/curl.h>
 
 namespace {
 
@@ -19,47 +17,6 @@ std::atomic<int> g_timeoutMs{kDefaultTimeoutMs};
 
 // A broken or hostile server must not make the widget allocate without limit.
 constexpr qsizetype kMaxBodyBytes = 1024 * 1024;
-
-struct Body
-{
-    QByteArray bytes;
-    bool tooLarge = false;
-};
-
-size_t appendBody(char *data, size_t size, size_t count, void *userData)
-{
-    auto *body = static_cast<Body *>(userData);
-    const size_t length = size * count;
-    if (length > size_t(kMaxBodyBytes - body->bytes.size())) {
-        body->tooLarge = true;
-        return 0; // aborts the transfer with CURLE_WRITE_ERROR
-    }
-    body->bytes.append(data, qsizetype(length));
-    return length;
-}
-
-struct EasyDeleter
-{
-    void operator()(CURL *handle) const { curl_easy_cleanup(handle); }
-};
-
-struct ListDeleter
-{
-    void operator()(curl_slist *list) const { curl_slist_free_all(list); }
-};
-
-// One handle per thread, reset before every request: a reset keeps the live connections, so a run of
-// probes reuses one keep-alive connection the way the platform's own URL loading does.
-CURL *threadHandle()
-{
-    static const CURLcode initialised = curl_global_init(CURL_GLOBAL_DEFAULT);
-    if (initialised != CURLE_OK)
-        return nullptr;
-    thread_local const std::unique_ptr<CURL, EasyDeleter> handle(curl_easy_init());
-    if (handle)
-        curl_easy_reset(handle.get());
-    return handle.get();
-}
 
 QString valueText(const QVariant &value)
 {
@@ -87,58 +44,17 @@ void logRequestError(const QString &description)
 // Sends one request and judges the answer; postBody is null for a GET.
 QVariant exchange(const QByteArray &url, const QByteArray *postBody)
 {
-    CURL *const handle = threadHandle();
-    if (!handle) {
-        logRequestError(QStringLiteral("The HTTP client could not be initialised"));
+    const nimbara::HttpAnswer answer = nimbara::sendHttpRequest(url, postBody, g_timeoutMs, kMaxBodyBytes);
+    if (!answer.delivered) {
+        logRequestError(answer.error);
         return {};
     }
-
-    Body body;
-    char errorText[CURL_ERROR_SIZE] = {};
-    curl_easy_setopt(handle, CURLOPT_URL, url.constData());
-    curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http");
-    curl_easy_setopt(handle, CURLOPT_PATH_AS_IS, 1L);
-    curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, long(g_timeoutMs.load()));
-    curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, errorText);
-    curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, appendBody);
-    curl_easy_setopt(handle, CURLOPT_WRITEDATA, &body);
-
-    std::unique_ptr<curl_slist, ListDeleter> headers;
-    if (postBody) {
-        const QByteArray length = "Content-Length: " + QByteArray::number(postBody->size());
-        // "Expect:" only takes away the header curl adds to bodies over 1 MiB: a server that does not
-        // answer "100 Continue" would otherwise stall the request for a second.
-        for (const char *line :
-             {length.constData(), "Content-Type: application/x-www-form-urlencoded", "Expect:"}) {
-            curl_slist *const list = curl_slist_append(headers.get(), line);
-            if (!list) {
-                logRequestError(QStringLiteral("Out of memory"));
-                return {};
-            }
-            if (!headers)
-                headers.reset(list); // later appends return the same head
-        }
-        curl_easy_setopt(handle, CURLOPT_POSTFIELDS, postBody->constData());
-        curl_easy_setopt(handle, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(postBody->size()));
-        curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headers.get());
-    }
-
-    const CURLcode code = curl_easy_perform(handle);
-    if (code != CURLE_OK) {
-        if (body.tooLarge)
-            logRequestError(QStringLiteral("Answer too large: more than %1 bytes").arg(kMaxBodyBytes));
-        else if (errorText[0])
-            logRequestError(QString::fromUtf8(errorText).trimmed());
-        else
-            logRequestError(QString::fromUtf8(curl_easy_strerror(code)));
-        return {};
-    }
+    const QByteArray &body = answer.body;
 
     // ASCII shows as itself and UTF-8 as its letters; bytes that are not UTF-8 show as U+FFFD.
-    const QString bodyText = QString::fromUtf8(body.bytes);
+    const QString bodyText = QString::fromUtf8(body);
     // Only an object or an array decodes; bare scalars, invalid UTF-8 and trailing garbage do not.
-    const QJsonDocument json = QJsonDocument::fromJson(body.bytes);
+    const QJsonDocument json = QJsonDocument::fromJson(body);
     nimbara::log(bodyText);
     const bool hasEntries =
         json.isObject() ? !json.object().isEmpty() : json.isArray() && !json.array().isEmpty();
@@ -153,8 +69,8 @@ QVariant exchange(const QByteArray &url, const QByteArray *postBody)
 
 QVariant WXWeather::makeRequestToURL(const QString &url, const QVariantMap &data)
 {
-    // The address goes out as the bytes given; one the HTTP client refuses (a space, a line break)
-    // fails with its description.
+    // The address goes out as the bytes given; one with a space or a control character fails with a
+    // description.
     return exchange((url + pairText(data)).toUtf8(), nullptr);
 }
 

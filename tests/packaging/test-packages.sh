@@ -19,6 +19,11 @@ mapfile -t debs < <(bash "$source_dir/packaging/build-debs.sh" --from "$1")
 for deb in "${debs[@]}"; do
   echo "package: $deb ($(du -k "$deb" | cut -f1) KiB)"
   dpkg-deb --field "$deb" Package Version Depends Recommends | sed 's/^/  /'
+  # The widget speaks plain HTTP through Qt Network's sockets: no HTTP library and its TLS chain.
+  if [ "$(dpkg-deb --field "$deb" Package)" = nimbara ] && dpkg-deb --field "$deb" Depends | grep -q curl; then
+    echo "FAIL: the widget package depends on libcurl" >&2
+    exit 1
+  fi
 done
 
 # Logs and screenshots of the installed programs, for a look after the run.

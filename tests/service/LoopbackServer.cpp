@@ -20,11 +20,14 @@ LoopbackServer::LoopbackServer()
         // Created on this thread: its blocking calls need no event loop.
         QTcpServer server;
         listening.set_value(server.listen(QHostAddress::LocalHost, 0) ? server.serverPort() : 0);
+        int connection = 0;
         while (!m_stop) {
             if (!server.waitForNewConnection(kPollMs))
                 continue;
             QTcpSocket *socket = server.nextPendingConnection();
-            serveOne(*socket);
+            ++connection;
+            for (int index = 0; serveOne(*socket, connection, index); ++index) {
+            }
             delete socket;
         }
     });
@@ -47,6 +50,12 @@ void LoopbackServer::setReply(const QByteArray &raw)
     QMutexLocker lock(&m_mutex);
     m_reply = raw;
     m_silent = false;
+}
+
+void LoopbackServer::setKeepAliveReplies(const QList<QByteArray> &replies)
+{
+    QMutexLocker lock(&m_mutex);
+    m_keepAliveReplies = replies;
 }
 
 void LoopbackServer::setSilent()
@@ -73,14 +82,27 @@ QByteArray LoopbackServer::answer(int status, const QByteArray &body, const QByt
            "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
 }
 
-bool LoopbackServer::serveOne(QTcpSocket &socket)
+// Polls, so that the server can stop while a kept connection is idle.
+bool LoopbackServer::waitForRequest(QTcpSocket &socket)
+{
+    for (int waited = 0; waited < kIdleLimitMs && !m_stop; waited += kPollMs) {
+        if (socket.waitForReadyRead(kPollMs))
+            return true;
+        if (socket.state() != QAbstractSocket::ConnectedState)
+            return false;
+    }
+    return false;
+}
+
+// Serves the index-th request on the connection; true while the connection stays open for another.
+bool LoopbackServer::serveOne(QTcpSocket &socket, int connection, int index)
 {
     // Read the head, then as many body bytes as Content-Length announces.
     QByteArray data;
     qsizetype headEnd = -1;
     qsizetype wanted = -1;
     while (wanted < 0 || data.size() < wanted) {
-        if (!socket.waitForReadyRead(kIdleLimitMs))
+        if (!waitForRequest(socket))
             return false;
         data += socket.readAll();
         if (headEnd < 0 && (headEnd = data.indexOf("\r\n\r\n")) >= 0) {
@@ -99,14 +121,23 @@ bool LoopbackServer::serveOne(QTcpSocket &socket)
     request.requestLine = lines.takeFirst();
     request.headers = lines;
     request.body = data.mid(headEnd + 4);
+    request.connection = connection;
 
     QByteArray reply;
     bool silent = false;
+    bool keepAlive = false;
     {
         QMutexLocker lock(&m_mutex);
         m_requests.append(request);
         reply = m_reply;
         silent = m_silent;
+        keepAlive = !m_keepAliveReplies.isEmpty();
+        if (keepAlive)
+            reply = m_keepAliveReplies.value(index);
+    }
+    if (keepAlive && reply.isEmpty()) {
+        socket.disconnectFromHost();
+        return false;
     }
 
     if (silent) {
@@ -115,13 +146,15 @@ bool LoopbackServer::serveOne(QTcpSocket &socket)
             if (socket.waitForReadyRead(kPollMs))
                 socket.readAll();
         }
-        return true;
+        return false;
     }
     socket.write(reply);
     while (socket.bytesToWrite() > 0 && socket.waitForBytesWritten(kIdleLimitMs)) {
     }
+    if (keepAlive)
+        return true;
     socket.disconnectFromHost();
     if (socket.state() != QAbstractSocket::UnconnectedState)
         socket.waitForDisconnected(kIdleLimitMs);
-    return true;
+    return false;
 }

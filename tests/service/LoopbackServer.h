@@ -11,7 +11,9 @@ class QTcpSocket;
 
 // An HTTP server on 127.0.0.1 (ephemeral port) for the client's tests. It serves one connection at a
 // time on a thread of its own, records every request exactly as it arrived, writes the scripted raw
-// reply and closes the connection; a silent server reads the request and never answers.
+// reply and closes the connection; a silent server reads the request and never answers. Given a
+// list of keep-alive replies, it answers the n-th request on a connection with the n-th reply and
+// keeps the connection open; an empty reply, or the end of the list, closes it without answering.
 class LoopbackServer
 {
 public:
@@ -20,6 +22,7 @@ public:
         QByteArray requestLine;    // "GET /check/ HTTP/1.1"
         QList<QByteArray> headers; // raw lines, in order
         QByteArray body;
+        int connection = 0; // counts from 1 in the order the connections were accepted
     };
 
     LoopbackServer();
@@ -32,6 +35,7 @@ public:
 
     void setReply(const QByteArray &raw);
     void setSilent();
+    void setKeepAliveReplies(const QList<QByteArray> &replies);
     QList<Request> requests() const;
     void clear();
 
@@ -40,11 +44,13 @@ public:
                              const QByteArray &contentType = "application/json");
 
 private:
-    bool serveOne(QTcpSocket &socket);
+    bool serveOne(QTcpSocket &socket, int connection, int index);
+    bool waitForRequest(QTcpSocket &socket);
 
     mutable QMutex m_mutex;
     QByteArray m_reply;
     bool m_silent = false;
+    QList<QByteArray> m_keepAliveReplies;
     QList<Request> m_requests;
     std::atomic<bool> m_stop{false};
     quint16 m_port = 0;

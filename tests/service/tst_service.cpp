@@ -2,10 +2,12 @@
 #include "LoopbackServer.h"
 #include "WXWeather.h"
 
+#include <QElapsedTimer>
 #include <QRegularExpression>
 #include <QSysInfo>
 #include <QTcpServer>
 #include <QTest>
+#include <QTimer>
 
 #include <limits>
 
@@ -69,6 +71,9 @@ private slots:
     void post_sendsUnescapedFormBody();
     void exchange_badAnswers_data();
     void exchange_badAnswers();
+    void exchange_keepsOneConnectionAlive_data();
+    void exchange_keepsOneConnectionAlive();
+    void exchange_runsNoEventsWhileWaiting();
 
     void gate_sendsSixPairs_data();
     void gate_sendsSixPairs();
@@ -293,6 +298,22 @@ void TestWXWeather::exchange_badAnswers_data()
                "{\"moved\":true}")
         << false << QString() << QStringList{QStringLiteral("{\"moved\":true}")}
         << QVariant(QVariantMap{{QStringLiteral("moved"), true}});
+    QTest::newRow("chunked body")
+        << QString()
+        << QByteArray("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nConnection: close\r\n\r\n"
+                      "5\r\n{\"ok\"\r\n6;x=y\r\n:true}\r\n0\r\n\r\n")
+        << false << QString() << QStringList{QString::fromLatin1(kOkBody)} << QVariant(kOkResult);
+    QTest::newRow("chunked body over 1 MiB")
+        << QString()
+        << "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nConnection: close\r\n\r\n100001\r\n" +
+               bigObject(1024 * 1024 + 1) + "\r\n0\r\n\r\n"
+        << false << QStringLiteral("too large") << QStringList() << QVariant();
+    QTest::newRow("interim answer first")
+        << QString() << "HTTP/1.1 100 Continue\r\n\r\n" + ok(kOkBody) << false << QString()
+        << QStringList{QString::fromLatin1(kOkBody)} << QVariant(kOkResult);
+    QTest::newRow("head over 100 KiB")
+        << QString() << "HTTP/1.1 200 OK\r\nX-Padding: " + QByteArray(200 * 1024, 'x') + "\r\n\r\n{}" << false
+        << QStringLiteral("headers too large") << QStringList() << QVariant();
 }
 
 void TestWXWeather::exchange_badAnswers()
@@ -334,6 +355,84 @@ void TestWXWeather::exchange_badAnswers()
         }
         QCOMPARE(result, expectedResult);
         QCOMPARE(m_service.requests().size(), ourServer ? 1 : 0);
+    }
+}
+
+void TestWXWeather::exchange_keepsOneConnectionAlive_data()
+{
+    QTest::addColumn<QList<QByteArray>>("keepAliveReplies"); // empty: answer once and close
+    QTest::addColumn<QList<int>>("expectedConnections");     // of the recorded requests
+    QTest::addColumn<QStringList>("expectedLines");          // of two probes
+
+    const QByteArray answer = "HTTP/1.1 200 OK\r\nContent-Length: 11\r\n\r\n" + kOkBody;
+    const QString body = QString::fromLatin1(kOkBody);
+    QTest::newRow("kept open: one connection")
+        << QList<QByteArray>{answer, answer} << QList<int>{1, 1} << QStringList{body, body};
+    QTest::newRow("closed after the answer: a new one")
+        << QList<QByteArray>() << QList<int>{1, 2} << QStringList{body, body};
+    QTest::newRow("closed as the request came: sent again on a new one")
+        << QList<QByteArray>{answer} << QList<int>{1, 1, 2} << QStringList{body, body};
+    QTest::newRow("new connection closed unanswered: no second try")
+        << QList<QByteArray>{QByteArray()} << QList<int>{1, 2}
+        << QStringList{kRequestError + QStringLiteral("Empty reply from server"),
+                       kRequestError + QStringLiteral("Empty reply from server")};
+}
+
+void TestWXWeather::exchange_keepsOneConnectionAlive()
+{
+    QFETCH(QList<QByteArray>, keepAliveReplies);
+    QFETCH(QList<int>, expectedConnections);
+    QFETCH(QStringList, expectedLines);
+    LoopbackServer server; // of its own, so that no connection of another test is reused
+    if (keepAliveReplies.isEmpty())
+        server.setReply("HTTP/1.1 200 OK\r\nContent-Length: 11\r\n\r\n" + kOkBody);
+    else
+        server.setKeepAliveReplies(keepAliveReplies);
+    WXWeather::setHostsForTesting(m_service.host(), server.host());
+
+    LogCapture capture;
+    WXWeather::isConnected();
+    WXWeather::isConnected();
+
+    QCOMPARE(capture.lines(), expectedLines);
+    QList<int> connections;
+    for (const LoopbackServer::Request &request : server.requests()) {
+        QCOMPARE(request.requestLine, QByteArray("GET /check/ HTTP/1.1"));
+        connections.append(request.connection);
+    }
+    QCOMPARE(connections, expectedConnections);
+}
+
+void TestWXWeather::exchange_runsNoEventsWhileWaiting()
+{
+    // The widget's tick and clock are timers and deferred calls on the calling thread: while an
+    // exchange waits, none of them may run, or one tick could start inside another.
+    m_service.setSilent();
+    WXWeather::setTimeoutForTesting(300);
+    const QString address = QStringLiteral("http://") + m_service.host() + QStringLiteral("/check/");
+
+    for (const bool post : {false, true}) {
+        int timerRuns = 0;
+        int deferredRuns = 0;
+        QTimer timer;
+        timer.setInterval(1);
+        connect(&timer, &QTimer::timeout, this, [&] { ++timerRuns; });
+        timer.start();
+        QTimer::singleShot(0, this, [&] { ++deferredRuns; });
+        QMetaObject::invokeMethod(
+            this, [&] { ++deferredRuns; }, Qt::QueuedConnection);
+
+        QElapsedTimer waited;
+        waited.start();
+        const QVariant result =
+            post ? WXWeather::makePostRequestToURL(address, {}) : WXWeather::makeRequestToURL(address, {});
+
+        QVERIFY(result.isNull());
+        QVERIFY2(waited.elapsed() >= 250, "the timer was due many times over while the exchange waited");
+        QCOMPARE(timerRuns, 0);
+        QCOMPARE(deferredRuns, 0);
+        // They were armed all along, and run as soon as the caller's event loop does.
+        QTRY_VERIFY(timerRuns > 0 && deferredRuns == 2);
     }
 }
 
