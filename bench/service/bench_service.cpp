@@ -1,8 +1,10 @@
 // Times the client's requests against a loopback server. bench_service HOST COUNT prints
-// "name requests/s median-microseconds failures" for isConnected, the gate request, and the gate
+// "name requests/s median-microseconds failures" for isConnected, the gate request, the gate
 // request's exchange alone (makeRequestToURL with the six pairs made once, so without reading the
-// machine id, the language and the digests afresh). bench_service HOST --gate-url prints the gate
-// address with the six pairs as the client sends them.
+// machine id, the language and the digests afresh), and the floor for both: the same request bytes
+// written and the answer read over a plain kept-alive socket, with no log, no JSON and nothing
+// else (raw-probe, raw-gate). bench_service HOST --gate-url prints the gate address with the six
+// pairs as the client sends them.
 #include "BuildInfo.h"
 #include "WXWeather.h"
 
@@ -10,9 +12,18 @@
 #include <QElapsedTimer>
 #include <QLocale>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <functional>
+#include <string>
 #include <vector>
 
 namespace {
@@ -35,6 +46,61 @@ void measure(const char *name, int count, const std::function<bool()> &request)
     const double median = double(nanoseconds[nanoseconds.size() / 2]) / 1e3;
     std::printf("%s %.0f %.1f %d\n", name, count / seconds, median, failures);
 }
+
+// One kept-alive connection to 127.0.0.1:port that sends a request and reads the answer it frames
+// with Content-Length, as the benchmark server answers.
+class RawClient
+{
+public:
+    explicit RawClient(quint16 port)
+    {
+        m_socket = ::socket(AF_INET, SOCK_STREAM, 0);
+        const int one = 1;
+        ::setsockopt(m_socket, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::connect(m_socket, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+            ::close(m_socket);
+            m_socket = -1;
+        }
+    }
+    ~RawClient()
+    {
+        if (m_socket >= 0)
+            ::close(m_socket);
+    }
+    RawClient(const RawClient &) = delete;
+    RawClient &operator=(const RawClient &) = delete;
+
+    bool request(const std::string &bytes)
+    {
+        if (m_socket < 0 ||
+            ::send(m_socket, bytes.data(), bytes.size(), MSG_NOSIGNAL) != ssize_t(bytes.size()))
+            return false;
+        std::string answer;
+        char buffer[16384];
+        size_t wanted = std::string::npos;
+        while (wanted == std::string::npos || answer.size() < wanted) {
+            const ssize_t got = ::recv(m_socket, buffer, sizeof buffer, 0);
+            if (got <= 0)
+                return false;
+            answer.append(buffer, size_t(got));
+            const size_t headEnd = answer.find("\r\n\r\n");
+            if (wanted == std::string::npos && headEnd != std::string::npos) {
+                const size_t length = answer.find("Content-Length: ");
+                if (length == std::string::npos || length > headEnd)
+                    return false;
+                wanted = headEnd + 4 + std::strtoul(answer.c_str() + length + 16, nullptr, 10);
+            }
+        }
+        return answer.compare(0, 12, "HTTP/1.1 200") == 0;
+    }
+
+private:
+    int m_socket = -1;
+};
 
 } // namespace
 
@@ -72,5 +138,18 @@ int main(int argc, char **argv)
     measure("isConnected", count, [] { return WXWeather::isConnected(); });
     measure("gate", count, [] { return !WXWeather::getWeatherByLatitude(10.5, -20.25).isNull(); });
     measure("gate-exchange", count, [&] { return !WXWeather::makeRequestToURL(gate, pairs).isNull(); });
+
+    QByteArray target = "/api/0.5/gate?";
+    for (auto it = pairs.cbegin(); it != pairs.cend(); ++it)
+        target += '&' + it.key().toUtf8() + '=' + it.value().toString().toUtf8();
+    const auto requestBytes = [&](const QByteArray &path) {
+        return ("GET " + path + " HTTP/1.1\r\nHost: " + host.toUtf8() + "\r\nAccept: */*\r\n\r\n")
+            .toStdString();
+    };
+    RawClient raw(quint16(host.section(u':', -1).toUInt()));
+    const std::string probeRequest = requestBytes("/check/");
+    const std::string gateRequest = requestBytes(target);
+    measure("raw-probe", count, [&] { return raw.request(probeRequest); });
+    measure("raw-gate", count, [&] { return raw.request(gateRequest); });
     return 0;
 }

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the client benchmark (optimised "bench" preset), starts a loopback server, and times the
-# probe (isConnected) and the gate request through WXWeather beside the same requests made by the
-# curl command line tool: all URLs in one curl invocation, so that it keeps one connection alive as
-# our client does. Each is run ROUNDS times; the best round counts (the machine is shared).
+# probe (isConnected) and the gate request through WXWeather beside the same request bytes over a
+# plain kept-alive socket (the floor: no log, no JSON) and beside the curl command line tool: all
+# URLs in one curl invocation, so that it keeps one connection alive as our client does. Each is run
+# ROUNDS times; the best round counts (the machine is shared).
 # Usage: bench/service/run.sh [COUNT [ROUNDS]]   (defaults: 2000 requests of each kind, 3 rounds)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -43,7 +44,8 @@ curl_run() { # name
 }
 for _ in $(seq "$rounds"); do
     # Our client logs one body line per answer to stderr: discarded here.
-    "$bin/bench_service" "$host" "$count" 2>/dev/null | sed 's/ / WXWeather /'
+    "$bin/bench_service" "$host" "$count" 2>/dev/null |
+        sed -E 's/^raw-probe /isConnected raw-socket /; s/^raw-gate /gate raw-socket /; t; s/ / WXWeather /'
     curl_run isConnected
     curl_run gate
 done >"$work/results"
@@ -61,8 +63,12 @@ awk '
         split(order[i], k, " ")
         printf "%-14s %-10s %12d %11.1f %9d\n", k[1], k[2], rps[order[i]], median[order[i]], failures[order[i]]
       }
-      printf "median ratio WXWeather / curl (goal <= 1.20): isConnected %.2f, gate %.2f, gate-exchange %.2f\n",
+      printf "median ratio WXWeather / raw socket (goal <= 1.20): isConnected %.2f, gate-exchange %.2f, gate %.2f\n",
+        median["isConnected WXWeather"] / median["isConnected raw-socket"],
+        median["gate-exchange WXWeather"] / median["gate raw-socket"],
+        median["gate WXWeather"] / median["gate raw-socket"]
+      printf "median ratio WXWeather / curl: isConnected %.2f, gate-exchange %.2f, gate %.2f\n",
         median["isConnected WXWeather"] / median["isConnected curl"],
-        median["gate WXWeather"] / median["gate curl"],
-        median["gate-exchange WXWeather"] / median["gate curl"]
+        median["gate-exchange WXWeather"] / median["gate curl"],
+        median["gate WXWeather"] / median["gate curl"]
     }' "$work/results"
