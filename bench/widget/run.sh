@@ -2,7 +2,8 @@
 # Measures nimbara beside a bare Qt Widgets program (three labels, a one-second timer), both on the
 # same private Xvfb, built with the optimised "bench" preset:
 #   mapped   ms from exec until the window is mapped to stay (median of ROUNDS starts)
-#   pss/rss  KiB after SETTLE seconds (/proc/PID/smaps_rollup)
+#   pss/rss/private-dirty  KiB after SETTLE seconds (/proc/PID/smaps_rollup)
+#   objects  shared objects mapped at that moment (distinct .so files in /proc/PID/maps)
 #   cpu      CPU time used over IDLE seconds after that: ms run by the threads alive throughout
 #            (/proc/PID/task/*/schedstat, exact) and the process's ticks (/proc/PID/stat utime+stime,
 #            10 ms granularity, so a program that wakes briefly is charged by chance)
@@ -95,8 +96,9 @@ switch_delta() { # before after [tid]
     ($1 in before) && (only == "" || $1 == only) { d += $2 - before[$1] } END { print d + 0 }' "$1" "$2"
 }
 kib() { awk -v key="$2:" '$1 == key { print $2 }' "/proc/$1/smaps_rollup"; }
+shared_objects() { awk '$6 ~ /\.so(\.|$)/ { print $6 }' "/proc/$1/maps" | sort -u | wc -l; }
 
-declare -A mapped pid
+declare -A mapped pid ranms
 mapped[nimbara]=$(median_mapped Nimbara "$nimbara")
 mapped[bare]=$(median_mapped Bare "$bare")
 read -r pid[nimbara] _ < <(start Nimbara "$nimbara")
@@ -104,17 +106,19 @@ read -r pid[bare] _ < <(start Bare "$bare")
 pids+=("${pid[nimbara]}" "${pid[bare]}")
 
 sleep "$settle"
-declare -A pss rss cpu0
+declare -A pss rss dirty objects cpu0
 for p in nimbara bare; do
   pss[$p]=$(kib "${pid[$p]}" Pss)
   rss[$p]=$(kib "${pid[$p]}" Rss)
+  dirty[$p]=$(kib "${pid[$p]}" Private_Dirty)
+  objects[$p]=$(shared_objects "${pid[$p]}")
   cpu0[$p]=$(cpu_ticks "${pid[$p]}")
   switches "${pid[$p]}" >"$work/$p.switches0"
   runtime "${pid[$p]}" >"$work/$p.runtime0"
 done
 sleep "$idle"
-printf '%-8s %10s %9s %9s %12s %12s %10s %10s %8s\n' program mapped-ms pss-KiB rss-KiB \
-  "cpu-ms/${idle}s" "ticks/${idle}s" wakeups/s main-wk/s threads
+printf '%-8s %10s %9s %9s %9s %8s %12s %12s %10s %10s %8s\n' program mapped-ms pss-KiB rss-KiB dirty-KiB \
+  objects "cpu-ms/${idle}s" "ticks/${idle}s" wakeups/s main-wk/s threads
 for p in nimbara bare; do
   cpu=$(( $(cpu_ticks "${pid[$p]}") - cpu0[$p] ))
   switches "${pid[$p]}" >"$work/$p.switches1"
@@ -123,9 +127,11 @@ for p in nimbara bare; do
   sw=$(switch_delta "$work/$p.switches0" "$work/$p.switches1")
   main=$(switch_delta "$work/$p.switches0" "$work/$p.switches1" "${pid[$p]}")
   threads=$(ls "/proc/${pid[$p]}/task" | wc -l)
-  awk -v p="$p" -v m="${mapped[$p]}" -v pss="${pss[$p]}" -v rss="${rss[$p]}" -v cpu="$cpu" \
-      -v ran="$ran" -v sw="$sw" -v main="$main" -v idle="$idle" -v t="$threads" \
-      'BEGIN { printf "%-8s %10.1f %9d %9d %12.1f %12d %10.2f %10.2f %8d\n", p, m, pss, rss, ran / 1e6, cpu, sw / idle, main / idle, t }'
+  ranms[$p]=$(awk -v ran="$ran" 'BEGIN { printf "%.1f", ran / 1e6 }')
+  awk -v p="$p" -v m="${mapped[$p]}" -v pss="${pss[$p]}" -v rss="${rss[$p]}" -v dirty="${dirty[$p]}" \
+      -v objects="${objects[$p]}" -v cpu="$cpu" -v ran="$ran" -v sw="$sw" -v main="$main" -v idle="$idle" -v t="$threads" \
+      'BEGIN { printf "%-8s %10.1f %9d %9d %9d %8d %12.1f %12d %10.2f %10.2f %8d\n", p, m, pss, rss, dirty, objects, ran / 1e6, cpu, sw / idle, main / idle, t }'
 done
 awk -v a="${pss[nimbara]}" -v b="${pss[bare]}" -v c="${rss[nimbara]}" -v d="${rss[bare]}" \
-  'BEGIN { printf "memory ratio nimbara/bare: PSS %.2f, RSS %.2f\n", a / b, c / d }'
+    -v m1="${mapped[nimbara]}" -v m2="${mapped[bare]}" -v c1="${ranms[nimbara]}" -v c2="${ranms[bare]}" \
+  'BEGIN { printf "ratio nimbara/bare: PSS %.2f, RSS %.2f, mapped %.2f, cpu %.2f\n", a / b, c / d, m1 / m2, (c2 > 0 ? c1 / c2 : 0) }'
