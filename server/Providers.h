@@ -1,5 +1,7 @@
 #pragma once
 
+#include <nlohmann/json.hpp>
+
 #include <chrono>
 #include <memory>
 #include <optional>
@@ -15,6 +17,10 @@ struct Reading
     double celsius = 0;
     std::string condition;
 };
+
+// Its JSON form, in which instances share cells through Redis: name every member here so that it
+// travels; a member missing from a cell (written by an older instance) keeps its default.
+NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE_WITH_DEFAULT(Reading, celsius, condition)
 
 struct HttpAnswer
 {

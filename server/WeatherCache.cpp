@@ -1,6 +1,7 @@
 #include "WeatherCache.h"
 
 #include <cmath>
+#include <random>
 
 namespace nimbara::server {
 
@@ -25,18 +26,11 @@ WeatherCache::WeatherCache(Fetch fetch, CacheOptions options, Now now)
     : fetch(std::move(fetch))
     , options(options)
     , now(std::move(now))
-{
-    for (unsigned i = 0; i < std::max(1u, options.refreshThreads); ++i)
-        refreshThreads.emplace_back([this](std::stop_token stop) { refreshLoop(stop); });
-}
+    , refreshes(options.refreshThreads,
+                [this](std::uint64_t key) { store(key, fetchCell(key), this->now()); })
+{}
 
-WeatherCache::~WeatherCache()
-{
-    for (auto &thread : refreshThreads)
-        thread.request_stop();
-    refreshWake.notify_all();
-    refreshThreads.clear(); // joins
-}
+WeatherCache::~WeatherCache() = default;
 
 std::uint64_t WeatherCache::cellKey(double latitude, double longitude)
 {
@@ -98,11 +92,8 @@ std::optional<Reading> WeatherCache::heldValue(std::uint64_t key, Entry &entry, 
 {
     if (entry.value && current - entry.fetchedAt > options.maxStaleAge)
         entry.value.reset();
-    if (entry.value && current >= entry.freshUntil && !entry.refreshing && current >= entry.retryAfter) {
-        entry.refreshing = true;
-        refreshQueue.push_back(key);
-        refreshWake.notify_one();
-    }
+    if (entry.value && current >= entry.freshUntil && current >= entry.retryAfter)
+        refreshes.push(key);
     return entry.value;
 }
 
@@ -119,7 +110,6 @@ void WeatherCache::store(std::uint64_t key, const std::optional<Reading> &readin
     std::lock_guard lock(mutex);
     Entry &entry = entries[key];
     entry.pending = {};
-    entry.refreshing = false;
     if (!reading) {
         entry.retryAfter = current + options.failureBackoff;
         return;
@@ -127,33 +117,17 @@ void WeatherCache::store(std::uint64_t key, const std::optional<Reading> &readin
     entry.value = reading;
     entry.fetchedAt = current;
     entry.retryAfter = {};
-    // Fresh until the next upstream update, plus jitter.
-    const auto interval = std::chrono::duration_cast<Clock::duration>(options.updateInterval);
-    const auto sinceEpoch = current.time_since_epoch();
-    const auto nextUpdate = Clock::time_point((sinceEpoch / interval + 1) * interval);
-    std::uniform_int_distribution<long> jitter(options.jitterMin.count(),
-                                               std::max(options.jitterMin, options.jitterMax).count());
-    entry.freshUntil = nextUpdate + std::chrono::seconds(jitter(random));
+    entry.freshUntil = freshUntil(current);
 }
 
-void WeatherCache::refreshLoop(std::stop_token stop)
+WeatherCache::Clock::time_point WeatherCache::freshUntil(Clock::time_point fetchedAt) const
 {
-    std::unique_lock lock(mutex);
-    while (true) {
-        refreshWake.wait(lock, stop, [this] { return !refreshQueue.empty(); });
-        if (stop.stop_requested())
-            return;
-        const auto key = refreshQueue.front();
-        refreshQueue.pop_front();
-        ++refreshesRunning;
-        lock.unlock();
-        auto result = fetchCell(key);
-        store(key, result, now());
-        lock.lock();
-        --refreshesRunning;
-        if (refreshQueue.empty() && refreshesRunning == 0)
-            refreshIdle.notify_all();
-    }
+    thread_local std::mt19937 random{std::random_device{}()};
+    const auto interval = std::chrono::duration_cast<Clock::duration>(options.updateInterval);
+    const auto nextUpdate = Clock::time_point((fetchedAt.time_since_epoch() / interval + 1) * interval);
+    std::uniform_int_distribution<long> jitter(options.jitterMin.count(),
+                                               std::max(options.jitterMin, options.jitterMax).count());
+    return nextUpdate + std::chrono::seconds(jitter(random));
 }
 
 void WeatherCache::dropExpired(Clock::time_point current)
@@ -161,7 +135,7 @@ void WeatherCache::dropExpired(Clock::time_point current)
     insertsSinceSweep = 0;
     std::erase_if(entries, [&](const auto &item) {
         const Entry &entry = item.second;
-        return !entry.pending.valid() && !entry.refreshing && current >= entry.retryAfter &&
+        return !entry.pending.valid() && current >= entry.retryAfter &&
                (!entry.value || current - entry.fetchedAt > options.maxStaleAge);
     });
 }
@@ -174,8 +148,7 @@ size_t WeatherCache::waitingCount() const
 
 void WeatherCache::waitForRefreshes()
 {
-    std::unique_lock lock(mutex);
-    refreshIdle.wait(lock, [this] { return refreshQueue.empty() && refreshesRunning == 0; });
+    refreshes.waitUntilIdle();
 }
 
 } // namespace nimbara::server

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Providers.h"
+#include "weather/RefreshWorkers.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -10,7 +11,6 @@
 #include <future>
 #include <mutex>
 #include <optional>
-#include <random>
 #include <thread>
 #include <unordered_map>
 #include <vector>
@@ -42,14 +42,14 @@ public:
     using Now = std::function<Clock::time_point()>;
 
     explicit WeatherCache(Fetch fetch, CacheOptions options = {}, Now now = &Clock::now);
-    ~WeatherCache();
+    virtual ~WeatherCache();
     WeatherCache(const WeatherCache &) = delete;
     WeatherCache &operator=(const WeatherCache &) = delete;
 
-    std::optional<Reading> reading(double latitude, double longitude);
+    virtual std::optional<Reading> reading(double latitude, double longitude);
     // The value held for the cell (fresh, or stale while a refresh is queued), never waiting for
     // an upstream call: nothing when there is none.
-    std::optional<Reading> cachedReading(double latitude, double longitude);
+    virtual std::optional<Reading> cachedReading(double latitude, double longitude);
 
     // The centre of the cell that holds a position: the coordinates the upstream is asked for.
     static std::pair<double, double> cellCentre(double latitude, double longitude);
@@ -59,6 +59,17 @@ public:
     size_t waitingCount() const;
     void waitForRefreshes();
 
+protected:
+    static std::uint64_t cellKey(double latitude, double longitude);
+    // The upstream's reading for a cell, nothing when it failed (or threw).
+    std::optional<Reading> fetchCell(std::uint64_t key);
+    // Until when a value fetched at a time is fresh: the upstream's next update, plus jitter.
+    Clock::time_point freshUntil(Clock::time_point fetchedAt) const;
+
+    Fetch fetch;
+    CacheOptions options;
+    Now now;
+
 private:
     struct Entry
     {
@@ -66,32 +77,18 @@ private:
         Clock::time_point fetchedAt;
         Clock::time_point freshUntil;
         Clock::time_point retryAfter;
-        bool refreshing = false;
         std::shared_future<std::optional<Reading>> pending;
     };
 
-    static std::uint64_t cellKey(double latitude, double longitude);
     std::optional<Reading> heldValue(std::uint64_t key, Entry &entry, Clock::time_point now);
-    std::optional<Reading> fetchCell(std::uint64_t key);
     void store(std::uint64_t key, const std::optional<Reading> &reading, Clock::time_point now);
-    void refreshLoop(std::stop_token stop);
     void dropExpired(Clock::time_point now);
-
-    Fetch fetch;
-    CacheOptions options;
-    Now now;
 
     mutable std::mutex mutex;
     std::unordered_map<std::uint64_t, Entry> entries;
-    std::mt19937 random{std::random_device{}()};
     size_t waiting = 0;
     size_t insertsSinceSweep = 0;
-
-    std::condition_variable_any refreshWake;
-    std::condition_variable refreshIdle;
-    std::deque<std::uint64_t> refreshQueue;
-    size_t refreshesRunning = 0;
-    std::vector<std::jthread> refreshThreads;
+    RefreshWorkers refreshes; // last: stops before what it uses goes away
 };
 
 } // namespace nimbara::server

@@ -6,6 +6,7 @@
 #include "places/PlaceSearch.h"
 #include "places/PlacesService.h"
 #include "places/RegionNames.h"
+#include "weather/RedisWeatherCache.h"
 
 #include <CLI/CLI.hpp>
 
@@ -31,6 +32,7 @@ struct Options
     std::string listen = "127.0.0.1";
     int port = 8470;
     std::string db;
+    std::string cache;
     std::string cities;
     std::string localeDir = "/usr/share/locale";
     std::string ipDb;
@@ -70,6 +72,16 @@ std::optional<int> parseOptions(int argc, char **argv, Options &options)
                    "PostgreSQL database (postgresql://user@host/database, shared\n"
                    "by the instances of a fleet)")
         ->type_name("PATH|URI");
+    app.add_option("--cache", options.cache,
+                   "keep the weather cells in Redis, shared by the instances of a\n"
+                   "fleet (default: in this process)")
+        ->type_name("redis://HOST[:PORT][/DB]")
+        ->check(CLI::Validator(
+            [](std::string &text) {
+                std::string error;
+                return RedisAddress::parse(text, error) ? std::string() : error;
+            },
+            ""));
     app.add_option("--cities", options.cities,
                    "GeoNames cities table (default: the installed copy in\n"
                    "share/nimbara, else the build tree's third_party copy)")
@@ -264,13 +276,27 @@ int main(int argc, char **argv)
     if (!options.secondProviderUrl.empty())
         providers.push_back(
             std::make_unique<MetNorwayProvider>(options.secondProviderUrl, userAgent, timeout));
+    const auto providerCount = providers.size();
     FailoverProvider upstream(std::move(providers));
-    WeatherCache cache([&](double latitude, double longitude) {
+    auto fetch = [&](double latitude, double longitude) {
         std::string error;
         return upstream.currentWeather(latitude, longitude, error);
-    });
+    };
+    std::string ignored;
+    const auto redisAddress = RedisAddress::parse(options.cache, ignored);
+    std::unique_ptr<RedisClient> redis;
+    std::unique_ptr<WeatherCache> cache;
+    if (redisAddress) {
+        redis = std::make_unique<RedisClient>(*redisAddress);
+        SharedCacheOptions shared;
+        // Past the slowest failover through every provider: no second fetch beside a slow first.
+        shared.lockTime = timeout * static_cast<long>(providerCount) + std::chrono::seconds(2);
+        cache = std::make_unique<RedisWeatherCache>(*redis, fetch, CacheOptions{}, shared);
+    } else {
+        cache = std::make_unique<WeatherCache>(fetch);
+    }
     VersionGate versions(splitList(options.releases), options.minVersion);
-    WeatherService service(cache, *store, versions, geocoder.get(), &placeNames);
+    WeatherService service(*cache, *store, versions, geocoder.get(), &placeNames);
 
     // The place search's index takes a second or two to build: the service answers at once, and
     // the search answers error 3 until the index is there.
@@ -309,7 +335,8 @@ int main(int argc, char **argv)
     logLine("nimbara-weatherd " NIMBARA_SERVER_VERSION " listening on " + options.listen + ":" +
             std::to_string(port) + " (" + std::to_string(server.options().workerThreads) +
             " worker threads, " + std::to_string(geocoder ? geocoder->size() : 0) + " places, database " +
-            displayedLocation(options.db) + ")");
+            displayedLocation(options.db) + ", cache " +
+            (redisAddress ? "redis " + redisAddress->text() : std::string("in process")) + ")");
     bool ok = true;
     try {
         server.run();

@@ -137,13 +137,13 @@ class PostgresStore::Lease
 public:
     explicit Lease(PostgresStore &store)
         : store(store)
-        , connection(store.acquire())
+        , connection(store.pool.acquire())
     {}
     ~Lease()
     {
         if (PQstatus(connection) == CONNECTION_OK && PQtransactionStatus(connection) != PQTRANS_IDLE)
             PQclear(PQexec(connection, "ROLLBACK"));
-        store.release(connection);
+        store.pool.release(connection, PQstatus(connection) == CONNECTION_OK);
     }
     Lease(const Lease &) = delete;
     Lease &operator=(const Lease &) = delete;
@@ -167,16 +167,11 @@ private:
 PostgresStore::PostgresStore(std::string uri, PostgresOptions options)
     : uri(std::move(uri))
     , options(options)
+    , pool(
+          options.connections, [this] { return connect(); }, &PQfinish)
 {
-    this->options.connections = std::max(1u, options.connections);
-    try {
-        migrate();
-        reloadBlacklist();
-    } catch (...) {
-        for (auto *connection : idle)
-            PQfinish(connection);
-        throw;
-    }
+    migrate();
+    reloadBlacklist();
     reloader = std::jthread([this](std::stop_token stop) { reloadLoop(stop); });
 }
 
@@ -185,8 +180,6 @@ PostgresStore::~PostgresStore()
     reloader.request_stop();
     if (reloader.joinable())
         reloader.join();
-    for (auto *connection : idle)
-        PQfinish(connection);
 }
 
 int PostgresStore::schemaVersion()
@@ -212,39 +205,6 @@ PGconn *PostgresStore::connect()
     PQsetNoticeProcessor(
         connection, [](void *, const char *) {}, nullptr);
     return connection;
-}
-
-PGconn *PostgresStore::acquire()
-{
-    std::unique_lock lock(poolMutex);
-    poolReturned.wait(lock, [this] { return !idle.empty() || open < options.connections; });
-    if (!idle.empty()) {
-        auto *connection = idle.back();
-        idle.pop_back();
-        return connection;
-    }
-    ++open;
-    lock.unlock();
-    try {
-        return connect();
-    } catch (...) {
-        lock.lock();
-        --open;
-        poolReturned.notify_one();
-        throw;
-    }
-}
-
-void PostgresStore::release(PGconn *connection)
-{
-    std::lock_guard lock(poolMutex);
-    if (PQstatus(connection) == CONNECTION_OK) {
-        idle.push_back(connection);
-    } else {
-        PQfinish(connection);
-        --open;
-    }
-    poolReturned.notify_one();
 }
 
 void PostgresStore::migrate()

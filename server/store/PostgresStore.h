@@ -1,5 +1,6 @@
 #pragma once
 
+#include "store/ConnectionPool.h"
 #include "store/Store.h"
 
 #include <chrono>
@@ -55,8 +56,6 @@ public:
 private:
     class Lease;
     pg_conn *connect();
-    pg_conn *acquire();
-    void release(pg_conn *connection);
     template <typename Work>
     auto withConnection(Work work);
     void migrate();
@@ -66,10 +65,7 @@ private:
     std::string uri;
     PostgresOptions options;
 
-    std::mutex poolMutex;
-    std::condition_variable poolReturned;
-    std::vector<pg_conn *> idle;
-    unsigned open = 0;
+    ConnectionPool<pg_conn> pool;
 
     std::shared_mutex blacklistMutex;
     std::unordered_set<std::string> blacklist;

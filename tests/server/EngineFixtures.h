@@ -1,14 +1,20 @@
 #pragma once
 
 // The real engines a fleet runs on, started by the tests themselves in a temporary directory:
-// a throw-away PostgreSQL cluster (as an unprivileged user: PostgreSQL refuses to run as root).
+// a throw-away PostgreSQL cluster (as an unprivileged user: PostgreSQL refuses to run as root) and
+// a Redis server.
 
+#include <hiredis/hiredis.h>
 #include <libpq-fe.h>
 
+#include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include <netinet/in.h>
 #include <pwd.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <memory>
@@ -163,6 +169,156 @@ private:
     QString problem;
     bool running = false;
     bool ready = false;
+};
+
+// A loopback port free at the moment of asking (for servers that cannot report the one they chose).
+inline int freeLoopbackPort()
+{
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    int port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) == 0)
+        port = ntohs(address.sin_port);
+    ::close(fd);
+    return port;
+}
+
+// A redis-server of its own on a loopback port, without persistence; stop() and start() keep the port.
+class RedisServer
+{
+public:
+    RedisServer()
+    {
+        process.setStandardOutputFile(QProcess::nullDevice());
+        process.setStandardErrorFile(QProcess::nullDevice());
+        start();
+    }
+    ~RedisServer() { stop(); }
+    RedisServer(const RedisServer &) = delete;
+    RedisServer &operator=(const RedisServer &) = delete;
+
+    bool start()
+    {
+        for (int attempt = 0; attempt < 5 && !isRunning(); ++attempt) {
+            if (attempt > 0 || listenPort == 0)
+                listenPort = freeLoopbackPort();
+            process.start(QStringLiteral("redis-server"),
+                          {QStringLiteral("--port"), QString::number(listenPort), QStringLiteral("--bind"),
+                           QStringLiteral("127.0.0.1"), QStringLiteral("--save"), QString(),
+                           QStringLiteral("--appendonly"), QStringLiteral("no"), QStringLiteral("--dir"),
+                           dir.path()});
+            // Ready when it answers; gone when the port was taken after all.
+            for (int wait = 0; wait < 500 && process.waitForStarted(5000); ++wait) {
+                if (command({"PING"}) == "PONG")
+                    return true;
+                if (process.waitForFinished(10))
+                    break;
+            }
+            stop();
+        }
+        return isRunning();
+    }
+
+    void stop()
+    {
+        if (process.state() == QProcess::NotRunning)
+            return;
+        process.kill();
+        process.waitForFinished(5000);
+    }
+
+    bool isRunning() const { return process.state() == QProcess::Running; }
+    int port() const { return listenPort; }
+    std::string url() const { return "redis://127.0.0.1:" + std::to_string(listenPort); }
+
+    // One command on a connection of its own: the answer as text (integers in decimal), "" for nil
+    // or no answer.
+    std::string command(std::initializer_list<std::string> arguments) const
+    {
+        redisContext *context = redisConnectWithTimeout("127.0.0.1", listenPort, {1, 0});
+        if (!context || context->err) {
+            redisFree(context);
+            return {};
+        }
+        std::vector<const char *> pointers;
+        std::vector<size_t> lengths;
+        for (const auto &argument : arguments) {
+            pointers.push_back(argument.data());
+            lengths.push_back(argument.size());
+        }
+        auto *reply = static_cast<redisReply *>(
+            redisCommandArgv(context, static_cast<int>(pointers.size()), pointers.data(), lengths.data()));
+        std::string text;
+        if (reply && reply->type == REDIS_REPLY_INTEGER)
+            text = std::to_string(reply->integer);
+        else if (reply && reply->str)
+            text.assign(reply->str, reply->len);
+        freeReplyObject(reply);
+        redisFree(context);
+        return text;
+    }
+
+private:
+    QTemporaryDir dir;
+    QProcess process;
+    int listenPort = 0;
+};
+
+// A nimbara-weatherd process on a free loopback port with the given options added (no cities table:
+// place lines show coordinates). Its log goes to a file (a pipe nobody reads would stall it).
+class WeatherdProcess
+{
+public:
+    WeatherdProcess(const QString &executable, const QStringList &options)
+    {
+        process.setStandardOutputFile(QProcess::nullDevice());
+        process.setStandardErrorFile(dir.filePath(QStringLiteral("weatherd.log")));
+        process.start(executable,
+                      QStringList{QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--cities"),
+                                  dir.filePath(QStringLiteral("none.txt"))} +
+                          options);
+        static const QRegularExpression listening(QStringLiteral("listening on [^ ]*:(\\d+)"));
+        for (int wait = 0; wait < 1000 && listenPort == 0 && process.waitForStarted(5000); ++wait) {
+            if (auto match = listening.match(QString::fromUtf8(log())); match.hasMatch())
+                listenPort = match.captured(1).toInt();
+            else if (process.waitForFinished(10))
+                break;
+        }
+    }
+    ~WeatherdProcess()
+    {
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished(5000);
+        }
+    }
+    WeatherdProcess(const WeatherdProcess &) = delete;
+    WeatherdProcess &operator=(const WeatherdProcess &) = delete;
+
+    // 0 when it did not start.
+    int port() const { return listenPort; }
+    qint64 pid() const { return process.processId(); }
+    QByteArray log() const
+    {
+        QFile file(dir.filePath(QStringLiteral("weatherd.log")));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+    // SIGTERM; whether it ended cleanly.
+    bool stop()
+    {
+        process.terminate();
+        return process.waitForFinished(10000) && process.exitStatus() == QProcess::NormalExit &&
+               process.exitCode() == 0;
+    }
+
+private:
+    QTemporaryDir dir;
+    QProcess process;
+    int listenPort = 0;
 };
 
 } // namespace nimbara::server::test

@@ -8,7 +8,6 @@
 #include "ServiceLog.h"
 #include "store/PostgresStore.h"
 
-#include <QRegularExpression>
 #include <QTest>
 
 #include <future>
@@ -226,24 +225,14 @@ void TestServerPgStore::executable_feedbackAndBlacklistInPostgres()
     QCOMPARE(command.exitCode(), 0);
     QVERIFY(command.readAllStandardOutput().contains("added to the blacklist"));
 
-    QTemporaryDir empty;
-    QProcess service;
-    service.setReadChannel(QProcess::StandardError);
-    service.start(QStringLiteral(NIMBARA_WEATHERD),
-                  {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--db"), db,
-                   QStringLiteral("--cities"), empty.filePath(QStringLiteral("none.txt")),
-                   QStringLiteral("--provider-url"), QStringLiteral("http://127.0.0.1:9"),
-                   QStringLiteral("--second-provider-url"), QString()});
-    int port = 0;
-    QByteArray output;
-    static const QRegularExpression listening(QStringLiteral("listening on 127\\.0\\.0\\.1:(\\d+)"));
-    while (port == 0 && service.waitForReadyRead(10000)) {
-        output += service.readAllStandardError();
-        if (auto match = listening.match(QString::fromUtf8(output)); match.hasMatch())
-            port = match.captured(1).toInt();
-    }
-    QVERIFY2(port > 0, output.constData());
-    QVERIFY2(output.contains(("database postgresql://nimbara@/" + database).c_str()), output.constData());
+    WeatherdProcess service(QStringLiteral(NIMBARA_WEATHERD),
+                            {QStringLiteral("--db"), db, QStringLiteral("--provider-url"),
+                             QStringLiteral("http://127.0.0.1:9"), QStringLiteral("--second-provider-url"),
+                             QString()});
+    const int port = service.port();
+    QVERIFY2(port > 0, service.log().constData());
+    QVERIFY2(service.log().contains(("database postgresql://nimbara@/" + database).c_str()),
+             service.log().constData());
 
     QCOMPARE(rawPost(port, "/api/0.5/feedback?", "&v1=1&v2=A&v3=a@b&v4=hello").status, 200);
     QCOMPARE(value("SELECT message || ' ' || client FROM feedback"), std::string("hello 127.0.0.1"));
@@ -257,9 +246,7 @@ void TestServerPgStore::executable_feedbackAndBlacklistInPostgres()
     QVERIFY(command.waitForFinished(10000));
     QCOMPARE(command.exitCode(), 0);
     QCOMPARE(value("SELECT count(*) FROM blacklist"), std::string("0"));
-    service.terminate();
-    QVERIFY(service.waitForFinished(10000));
-    QCOMPARE(service.exitCode(), 0);
+    QVERIFY(service.stop());
 }
 
 QTEST_GUILESS_MAIN(TestServerPgStore)

@@ -1,0 +1,77 @@
+#pragma once
+
+#include "WeatherCache.h"
+#include "weather/RedisClient.h"
+
+namespace nimbara::server {
+
+struct SharedCacheOptions
+{
+    // How long a fetch may hold a cell's lock: longer than the slowest upstream failover, so that a
+    // second instance does not fetch beside a slow first one; short enough that a crashed holder
+    // does not keep the cell empty for long.
+    std::chrono::milliseconds lockTime{12000};
+    // How often an instance waiting for another's fetch looks for the value.
+    std::chrono::milliseconds pollInterval{10};
+    // Keys are this plus "cell:" / "lock:" / "failed:" and the cell's indices.
+    std::string keyPrefix = "nimbara:";
+};
+
+// The weather cells shared by every instance of a fleet through Redis: a cell's reading with its
+// freshness, written by whichever instance fetched it. A miss takes the cell's lock (SET NX PX)
+// before it asks the upstream, so that the fleet makes one upstream call per cell; the others wait
+// for the value (one waiter per instance, the rest of its callers wait on that one). A stale value
+// is answered at once while one instance refreshes it. A failed fetch is remembered for the backoff
+// time for the whole fleet. When Redis is unavailable, the in-process cache of this instance (the
+// base class) answers until Redis is back.
+class RedisWeatherCache final : public WeatherCache
+{
+public:
+    RedisWeatherCache(RedisClient &redis, Fetch fetch, CacheOptions options = {},
+                      SharedCacheOptions shared = {}, Now now = &Clock::now);
+    ~RedisWeatherCache() override;
+
+    std::optional<Reading> reading(double latitude, double longitude) override;
+    std::optional<Reading> cachedReading(double latitude, double longitude) override;
+
+    // Seams for tests: callers now waiting for another instance's fetch; block until no shared
+    // refresh is queued or running.
+    size_t sharedWaitingCount() const;
+    void waitForSharedRefreshes();
+
+private:
+    struct Cell
+    {
+        Reading value;
+        Clock::time_point fetchedAt;
+        Clock::time_point freshUntil;
+    };
+
+    std::string keyOf(std::string_view kind, std::uint64_t key) const;
+    std::optional<Cell> loadCell(std::uint64_t key);
+    // The shared value of a cell, fresh or stale (then a refresh is queued); nothing on a miss.
+    std::optional<Reading> heldValue(std::uint64_t key);
+    bool failedRecently(std::uint64_t key);
+    // Asks the upstream and shares what it got; the caller holds the cell's lock.
+    std::optional<Reading> fetchAndShare(std::uint64_t key);
+    bool lockCell(std::uint64_t key, const std::string &token);
+    void unlockCell(std::uint64_t key, const std::string &token);
+    // With the cell's lock taken: the cell if it is there (fresh, when refreshing), else a fetch.
+    std::optional<Reading> fillLocked(std::uint64_t key, const std::string &token, bool refreshing);
+    std::optional<Reading> fillCell(std::uint64_t key);
+    void queueRefresh(std::uint64_t key);
+    // No refresh of the cell from here before a time (its fetch failed, another instance refreshes it).
+    void quiet(std::uint64_t key, Clock::duration time);
+    void refresh(std::uint64_t key);
+
+    RedisClient &redis;
+    SharedCacheOptions shared;
+
+    mutable std::mutex mutex;
+    std::unordered_map<std::uint64_t, std::shared_future<std::optional<Reading>>> pending;
+    size_t waiting = 0;
+    std::unordered_map<std::uint64_t, Clock::time_point> quietUntil;
+    RefreshWorkers sharedRefreshes; // last: stops before what it uses goes away
+};
+
+} // namespace nimbara::server
