@@ -6,6 +6,7 @@ class Menus;
 class QWidget;
 class WXAppDelegate;
 class WXDesktopWindow;
+class WXPlaceChooser;
 
 // The loaded interface definition: the windows, the menu and the application delegate, created and
 // connected in the order the application starts (each window finishes its own start-up before the
@@ -22,6 +23,7 @@ public:
     QWidget *tourWindow() const { return m_tourWindow.get(); }
     QWidget *aboutWindow() const { return m_aboutWindow.get(); }
     QWidget *feedbackWindow() const { return m_feedbackWindow.get(); }
+    WXPlaceChooser *placeChooser() const { return m_placeChooser.get(); }
     Menus *menus() const { return m_menus.get(); }
     WXAppDelegate *delegate() const { return m_delegate.get(); }
 
@@ -30,6 +32,7 @@ private:
     std::unique_ptr<QWidget> m_tourWindow;
     std::unique_ptr<QWidget> m_aboutWindow;
     std::unique_ptr<QWidget> m_feedbackWindow;
+    std::unique_ptr<WXPlaceChooser> m_placeChooser;
     std::unique_ptr<Menus> m_menus;
     std::unique_ptr<WXAppDelegate> m_delegate;
 };

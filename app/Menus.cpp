@@ -2,15 +2,20 @@
 
 #include "Autostart.h"
 #include "Localized.h"
+#include "SettingsStore.h"
 #include "WXDesktopWindow.h"
+#include "WXPlaceChooser.h"
 #include "WXTourWindow.h"
 
+#include <QActionGroup>
 #include <QApplication>
 #include <QIcon>
 #include <QMenu>
 #include <QSystemTrayIcon>
 
 using nimbara::localized;
+using nimbara::SettingsStore;
+namespace key = nimbara::key;
 
 namespace {
 // A window chosen from the menu comes to the front, wherever it was.
@@ -23,8 +28,9 @@ void present(QWidget *window)
 } // namespace
 
 Menus::Menus(WXDesktopWindow *window, QWidget *tourWindow, QWidget *aboutWindow, QWidget *feedbackWindow,
-             QObject *parent)
+             WXPlaceChooser *placeChooser, QObject *parent)
     : QObject(parent)
+    , m_window(window)
     , m_menu(std::make_unique<QMenu>())
 {
     m_about = m_menu->addAction(localized("ABOUT_MENU"));
@@ -40,6 +46,45 @@ Menus::Menus(WXDesktopWindow *window, QWidget *tourWindow, QWidget *aboutWindow,
             tourWindow->show();
     });
     m_menu->addSeparator();
+
+    m_locationMenu = m_menu->addMenu(localized("LOCATION_MENU"));
+    m_locationGroup = new QActionGroup(this);
+    m_locationGroup->setExclusive(true);
+    auto radio = [this](const QString &text) {
+        QAction *action = m_locationMenu->addAction(text);
+        action->setCheckable(true);
+        m_locationGroup->addAction(action);
+        return action;
+    };
+    m_automaticLocation = radio(localized("LOCATION_AUTOMATIC_MENU"));
+    m_approximateLocation = radio(localized("LOCATION_APPROXIMATE_MENU"));
+    m_chosenPlace = radio(QString());
+    m_customLocation = radio(localized("LOCATION_CUSTOM_MENU"));
+    // A hand-written source cannot be made again from the menu; it is only shown.
+    m_customLocation->setEnabled(false);
+    m_locationMenu->addSeparator();
+    m_choosePlace = m_locationMenu->addAction(localized("LOCATION_CHOOSE_MENU"));
+    connect(m_automaticLocation, &QAction::triggered, this,
+            [this] { useLocationSource(QString(), QString()); });
+    connect(m_approximateLocation, &QAction::triggered, this,
+            [this] { useLocationSource(WXDesktopWindow::kNetworkPositionSource, QString()); });
+    // The chosen place is already in use when its item can be triggered.
+    connect(m_chosenPlace, &QAction::triggered, this, &Menus::showLocationSource);
+    if (placeChooser) {
+        connect(m_choosePlace, &QAction::triggered, placeChooser, &WXPlaceChooser::showEmpty);
+        connect(placeChooser, &WXPlaceChooser::placeChosen, this,
+                [this](const QString &name, double latitude, double longitude) {
+                    const auto number = [](double value) {
+                        return QString::number(value, 'f', QLocale::FloatingPointShortest);
+                    };
+                    useLocationSource(QStringLiteral("fixed:%1,%2").arg(number(latitude), number(longitude)),
+                                      name);
+                });
+    }
+    // The settings file may have been edited, and the service's answer may have changed.
+    connect(m_locationMenu, &QMenu::aboutToShow, this, &Menus::showLocationSource);
+    showLocationSource();
+
     m_startAtLogin = m_menu->addAction(localized("START_AT_LOGIN"));
     m_startAtLogin->setCheckable(true);
     m_startAtLogin->setChecked(nimbara::Autostart::isEnabled());
@@ -70,3 +115,38 @@ Menus::Menus(WXDesktopWindow *window, QWidget *tourWindow, QWidget *aboutWindow,
 }
 
 Menus::~Menus() = default;
+
+void Menus::showLocationSource()
+{
+    const QString source = SettingsStore::stringForKey(key::positionSource).trimmed();
+    const QString name = SettingsStore::stringForKey(key::positionName).trimmed();
+    const bool approximate = source == WXDesktopWindow::kNetworkPositionSource;
+    const bool chosen = source.startsWith(QLatin1String("fixed:")) && !name.isEmpty();
+    const bool custom = !source.isEmpty() && !approximate && !chosen;
+    m_chosenPlace->setText(name);
+    m_chosenPlace->setVisible(chosen);
+    m_customLocation->setVisible(custom);
+    m_approximateLocation->setText(approximate && m_window->locationUnknown
+                                       ? localized("LOCATION_APPROXIMATE_UNKNOWN_MENU")
+                                       : localized("LOCATION_APPROXIMATE_MENU"));
+    QAction *current = source.isEmpty() ? m_automaticLocation
+                       : approximate    ? m_approximateLocation
+                       : chosen         ? m_chosenPlace
+                                        : m_customLocation;
+    current->setChecked(true);
+}
+
+void Menus::useLocationSource(const QString &source, const QString &name)
+{
+    if (source.isEmpty())
+        SettingsStore::removeKey(key::positionSource);
+    else
+        SettingsStore::setString(key::positionSource, source);
+    if (name.isEmpty())
+        SettingsStore::removeKey(key::positionName);
+    else
+        SettingsStore::setString(key::positionName, name);
+    SettingsStore::synchronize();
+    m_window->changeLocationSource();
+    showLocationSource();
+}

@@ -5,13 +5,16 @@
 #include <memory>
 
 class QAction;
+class QActionGroup;
 class QMenu;
 class QSystemTrayIcon;
 class QWidget;
 class WXDesktopWindow;
+class WXPlaceChooser;
 
 // The application's one menu, built here and nowhere else: the widget's context menu and the tray
-// icon's menu are the same menu. Items from top to bottom: About, Feedback, Quick Tour, Start at login, Quit.
+// icon's menu are the same menu. Items from top to bottom: About, Feedback, Quick Tour, Location (a
+// submenu), Start at login, Quit.
 class Menus : public QObject
 {
     Q_OBJECT
@@ -21,7 +24,7 @@ public:
     // tourWindow is shown from its start by the quick-tour item; the About and Feedback items bring
     // their windows to the front.
     Menus(WXDesktopWindow *window, QWidget *tourWindow, QWidget *aboutWindow, QWidget *feedbackWindow,
-          QObject *parent = nullptr);
+          WXPlaceChooser *placeChooser, QObject *parent = nullptr);
     ~Menus() override;
 
     QMenu *menu() const { return m_menu.get(); }
@@ -34,8 +37,33 @@ public:
     QAction *startAtLogin() const { return m_startAtLogin; }
     QAction *quit() const { return m_quit; }
 
+    // The Location submenu: where the widget's positions come from. One radio item is checked: the
+    // location service (the default), the service's guess from the network address, the place
+    // chosen by name (shown only while it is in use), or "Custom" for a hand-written
+    // "positionSource" (shown only then). "Choose a place…" opens the place chooser.
+    QMenu *locationMenu() const { return m_locationMenu; }
+    QAction *automaticLocation() const { return m_automaticLocation; }
+    QAction *approximateLocation() const { return m_approximateLocation; }
+    QAction *chosenPlace() const { return m_chosenPlace; }
+    QAction *customLocation() const { return m_customLocation; }
+    QAction *choosePlace() const { return m_choosePlace; }
+    // Checks the item of the source the settings name now.
+    void showLocationSource();
+
 private:
+    // Writes the source (an empty one removes the key) and the chosen place's name, and switches the
+    // widget to it at once.
+    void useLocationSource(const QString &source, const QString &name);
+
+    WXDesktopWindow *const m_window;
     const std::unique_ptr<QMenu> m_menu;
+    QMenu *m_locationMenu = nullptr;
+    QActionGroup *m_locationGroup = nullptr;
+    QAction *m_automaticLocation = nullptr;
+    QAction *m_approximateLocation = nullptr;
+    QAction *m_chosenPlace = nullptr;
+    QAction *m_customLocation = nullptr;
+    QAction *m_choosePlace = nullptr;
     QAction *m_about = nullptr;
     QAction *m_feedback = nullptr;
     QAction *m_quickTour = nullptr;

@@ -51,6 +51,16 @@ void SettingsStore::setFloat(const QString &key, float value)
     store().setValue(key, value);
 }
 
+void SettingsStore::setString(const QString &key, const QString &value)
+{
+    store().setValue(key, value);
+}
+
+void SettingsStore::removeKey(const QString &key)
+{
+    store().remove(key);
+}
+
 void SettingsStore::toggleBool(const QString &key)
 {
     setBool(key, !boolForKey(key));

@@ -16,8 +16,11 @@ inline const QString whiteColor = QStringLiteral("whiteColor");
 inline const QString textAlign = QStringLiteral("textAlign");
 inline const QString dateEnabled = QStringLiteral("dateEnabled");
 inline const QString celsius = QStringLiteral("celsius");
-// Optional, read only: where positions come from ("nmea:PATH", "fixed:LAT,LON"; GeoClue2 when absent).
+// Optional: where positions come from ("nmea:PATH", "fixed:LAT,LON", "network" for the service's
+// guess from the network address; GeoClue2 when absent). Hand-written, or set by the Location menu.
 inline const QString positionSource = QStringLiteral("positionSource");
+// Optional: the name of the place chosen in the Location menu, shown there; absent for any other source.
+inline const QString positionName = QStringLiteral("positionName");
 } // namespace key
 
 // The store: QSettings of organization "Nimbara", application "Nimbara"
@@ -31,6 +34,8 @@ public:
     static QString stringForKey(const QString &key);
     static void setBool(const QString &key, bool value);
     static void setFloat(const QString &key, float value);
+    static void setString(const QString &key, const QString &value);
+    static void removeKey(const QString &key);
     // Flips a boolean key; the setting buttons do this before their action runs.
     static void toggleBool(const QString &key);
     // Persists pending writes; the result is not looked at.

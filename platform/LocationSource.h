@@ -34,6 +34,9 @@ public:
 signals:
     void positionUpdated(double latitude, double longitude);
     void authorizationChanged(int status);
+    // The source asked and was told that nobody can say where the machine is (the service's guess
+    // from the network address found nothing).
+    void locationUnknown();
 
 private:
     QString m_purpose;

@@ -6,6 +6,7 @@
 #include <QLocale>
 #include <QMutex>
 #include <QMutexLocker>
+#include <QUrl>
 
 namespace {
 
@@ -45,6 +46,12 @@ QString apiAddress(const char *endpoint)
            QString::asprintf("%1.1f", double(kApiVersion)) + u'/' + QLatin1String(endpoint) + u'?';
 }
 
+// An empty language list sends an empty "v4": the service then answers in its default language.
+QString userLanguage()
+{
+    return QLocale::system().uiLanguages().value(0);
+}
+
 } // namespace
 
 bool WXWeather::sendType(qint64 type, const QString &name, const QString &email, const QString &message)
@@ -63,12 +70,27 @@ QVariant WXWeather::getWeatherByLatitude(double latitude, double longitude)
     data.insert(QStringLiteral("v1"), latitude);
     data.insert(QStringLiteral("v2"), longitude);
     data.insert(QStringLiteral("v3"), QStringLiteral("auto"));
-    // An empty language list sends an empty "v4": the service then answers in its default language.
-    data.insert(QStringLiteral("v4"), QLocale::system().uiLanguages().value(0));
+    data.insert(QStringLiteral("v4"), userLanguage());
     data.insert(QStringLiteral("v5"), encrypt(serialNumber()));
     data.insert(QStringLiteral("v6"),
                 encrypt(nimbara::bundleValue(QStringLiteral("CFBundleShortVersionString"))));
     return makeRequestToURL(apiAddress("gate"), data);
+}
+
+QVariant WXWeather::searchPlaces(const QString &text)
+{
+    QVariantMap data;
+    // Typed text may hold anything; the other requests' values are the program's own.
+    data.insert(QStringLiteral("q"), QString::fromLatin1(QUrl::toPercentEncoding(text)));
+    data.insert(QStringLiteral("v4"), userLanguage());
+    return makeRequestToURL(apiAddress("places"), data);
+}
+
+QVariant WXWeather::locateByNetworkAddress()
+{
+    QVariantMap data;
+    data.insert(QStringLiteral("v4"), userLanguage());
+    return makeRequestToURL(apiAddress("locate"), data);
 }
 
 bool WXWeather::isConnected()

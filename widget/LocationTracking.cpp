@@ -5,6 +5,7 @@
 #include "GeoLocationSource.h"
 #include "Localized.h"
 #include "Log.h"
+#include "NetworkLocationSource.h"
 #include "SettingsStore.h"
 
 using namespace nimbara;
@@ -13,7 +14,28 @@ nimbara::LocationSource *WXDesktopWindow::makeLocationManager()
 {
     if (makeLocationSource)
         return makeLocationSource(this);
-    return GeoLocationSource::fromSetting(SettingsStore::stringForKey(key::positionSource), this);
+    const QString setting = SettingsStore::stringForKey(key::positionSource);
+    if (setting.trimmed() == kNetworkPositionSource)
+        return new NetworkLocationSource(this);
+    return GeoLocationSource::fromSetting(setting, this);
+}
+
+void WXDesktopWindow::changeLocationSource()
+{
+    if (locationManager) {
+        locationManager->stopUpdatingLocation();
+        // The old manager may be the sender of the report being handled now.
+        locationManager->disconnect(this);
+        locationManager->deleteLater();
+    }
+    locationManager = makeLocationManager();
+    // The old source's position is not the new one's: the next connected tick waits for the new.
+    cachedLocation.reset();
+    locationUnknown = false;
+    isUpdated = false;
+    ui->title->setText(localized("UPDATING_WEATHER"));
+    ui->subtitle->setText(localized("PLEASE_WAIT"));
+    updateLocation();
 }
 
 void WXDesktopWindow::updateLocation()
@@ -24,6 +46,8 @@ void WXDesktopWindow::updateLocation()
                 &WXDesktopWindow::locationManagerDidDeliver, Qt::UniqueConnection);
         connect(locationManager, &LocationSource::authorizationChanged, this,
                 &WXDesktopWindow::locationManagerDidReportStatus, Qt::UniqueConnection);
+        connect(locationManager, &LocationSource::locationUnknown, this,
+                &WXDesktopWindow::locationManagerDidNotFindLocation, Qt::UniqueConnection);
         locationManager->setDesiredAccuracyBest();
         locationManager->setPurpose(QStringLiteral("Get location for weather"));
         if (locationManager->locationServicesEnabled()) {
@@ -42,6 +66,7 @@ void WXDesktopWindow::locationManagerDidUpdateToLocation(nimbara::LocationSource
 {
     log(QStringLiteral("got new location"));
     cachedLocation = newLocation;
+    locationUnknown = false;
 }
 
 void WXDesktopWindow::locationManagerDidChangeAuthorizationStatus(nimbara::LocationSource * /*manager*/,
@@ -70,6 +95,13 @@ void WXDesktopWindow::locationManagerDidDeliver(double latitude, double longitud
 {
     const QGeoCoordinate previous = cachedLocation.value_or(QGeoCoordinate());
     locationManagerDidUpdateToLocation(locationManager, QGeoCoordinate(latitude, longitude), previous);
+}
+
+void WXDesktopWindow::locationManagerDidNotFindLocation()
+{
+    locationUnknown = true;
+    ui->title->setText(localized("LOCATION_UNKNOWN_TITLE"));
+    ui->subtitle->setText(localized("LOCATION_UNKNOWN_SUBTITLE"));
 }
 
 void WXDesktopWindow::locationManagerDidReportStatus(int status)

@@ -73,6 +73,12 @@ public:
                                             const QGeoCoordinate &newLocation,
                                             const QGeoCoordinate &oldLocation);
     void locationManagerDidChangeAuthorizationStatus(nimbara::LocationSource *manager, qint32 status);
+    // Replaces the location manager by the one the "positionSource" setting names now (the Location
+    // menu has just written it): the placeholder texts return, and the next connected tick fetches
+    // the weather for the new source's first position.
+    void changeLocationSource();
+    // The "positionSource" value of the service's guess from the network address.
+    static inline const QString kNetworkPositionSource = QStringLiteral("network");
 
     // Weather (WeatherDisplay.cpp).
     void getWeather(const std::optional<QGeoCoordinate> &location);
@@ -113,6 +119,8 @@ private slots:
     // The location manager's reports, passed on to the two delegate operations.
     void locationManagerDidDeliver(double latitude, double longitude);
     void locationManagerDidReportStatus(int status);
+    // The source was told that nobody can say where the machine is.
+    void locationManagerDidNotFindLocation();
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
@@ -134,6 +142,8 @@ public:
     // Created by the start-up sequence; the widget owns it.
     nimbara::LocationSource *locationManager = nullptr;
     std::optional<QGeoCoordinate> cachedLocation;
+    // The source was told that nobody can say where the machine is, and no position came since.
+    bool locationUnknown = false;
     // The proportion (width to height) fixed at start-up that user resizes keep.
     QSizeF aspectRatio;
 

@@ -211,5 +211,53 @@
         <source>ABOUT_ATTRIBUTION</source>
         <translation>Wetterdaten von Open-Meteo.com (CC BY 4.0) und MET Norway (CC BY 4.0). Ortsnamen von GeoNames (CC BY 4.0). IP-Geolokalisierung von DB-IP (CC BY 4.0).</translation>
     </message>
+    <message>
+        <source>LOCATION_MENU</source>
+        <translation>Standort</translation>
+    </message>
+    <message>
+        <source>LOCATION_AUTOMATIC_MENU</source>
+        <translation>Automatisch (Ortungsdienst)</translation>
+    </message>
+    <message>
+        <source>LOCATION_APPROXIMATE_MENU</source>
+        <translation>Ungefähr (Netzwerkadresse)</translation>
+    </message>
+    <message>
+        <source>LOCATION_APPROXIMATE_UNKNOWN_MENU</source>
+        <translation>Ungefähr (der Dienst kann es nicht sagen)</translation>
+    </message>
+    <message>
+        <source>LOCATION_CUSTOM_MENU</source>
+        <translation>Eigene Einstellung</translation>
+    </message>
+    <message>
+        <source>LOCATION_CHOOSE_MENU</source>
+        <translation>Ort wählen…</translation>
+    </message>
+    <message>
+        <source>CHOOSE_PLACE_TITLE</source>
+        <translation>Ort wählen</translation>
+    </message>
+    <message>
+        <source>CHOOSE_PLACE_PLACEHOLDER</source>
+        <translation>Name eines Ortes</translation>
+    </message>
+    <message>
+        <source>CHOOSE_PLACE_NONE</source>
+        <translation>Kein Ort dieses Namens.</translation>
+    </message>
+    <message>
+        <source>CHOOSE_PLACE_FAILED</source>
+        <translation>Der Wetterdienst ist nicht erreichbar. Bitte gleich noch einmal versuchen.</translation>
+    </message>
+    <message>
+        <source>LOCATION_UNKNOWN_TITLE</source>
+        <translation>STANDORT UNBEKANNT</translation>
+    </message>
+    <message>
+        <source>LOCATION_UNKNOWN_SUBTITLE</source>
+        <translation>ORT IM MENÜ WÄHLEN</translation>
+    </message>
 </context>
 </TS>

@@ -211,5 +211,53 @@
         <source>ABOUT_ATTRIBUTION</source>
         <translation>Weather data by Open-Meteo.com (CC BY 4.0) and MET Norway (CC BY 4.0). Place names from GeoNames (CC BY 4.0). IP geolocation by DB-IP (CC BY 4.0).</translation>
     </message>
+    <message>
+        <source>LOCATION_MENU</source>
+        <translation>Location</translation>
+    </message>
+    <message>
+        <source>LOCATION_AUTOMATIC_MENU</source>
+        <translation>Automatic (location service)</translation>
+    </message>
+    <message>
+        <source>LOCATION_APPROXIMATE_MENU</source>
+        <translation>Approximate (network address)</translation>
+    </message>
+    <message>
+        <source>LOCATION_APPROXIMATE_UNKNOWN_MENU</source>
+        <translation>Approximate (the service cannot tell)</translation>
+    </message>
+    <message>
+        <source>LOCATION_CUSTOM_MENU</source>
+        <translation>Custom</translation>
+    </message>
+    <message>
+        <source>LOCATION_CHOOSE_MENU</source>
+        <translation>Choose a place…</translation>
+    </message>
+    <message>
+        <source>CHOOSE_PLACE_TITLE</source>
+        <translation>Choose a place</translation>
+    </message>
+    <message>
+        <source>CHOOSE_PLACE_PLACEHOLDER</source>
+        <translation>Name of a town</translation>
+    </message>
+    <message>
+        <source>CHOOSE_PLACE_NONE</source>
+        <translation>No place of that name.</translation>
+    </message>
+    <message>
+        <source>CHOOSE_PLACE_FAILED</source>
+        <translation>The weather service cannot be reached. Try again in a moment.</translation>
+    </message>
+    <message>
+        <source>LOCATION_UNKNOWN_TITLE</source>
+        <translation>LOCATION UNKNOWN</translation>
+    </message>
+    <message>
+        <source>LOCATION_UNKNOWN_SUBTITLE</source>
+        <translation>CHOOSE A PLACE IN THE MENU</translation>
+    </message>
 </context>
 </TS>

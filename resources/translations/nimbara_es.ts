@@ -211,5 +211,53 @@
         <source>ABOUT_ATTRIBUTION</source>
         <translation>Datos meteorológicos de Open-Meteo.com (CC BY 4.0) y MET Norway (CC BY 4.0). Nombres de lugares de GeoNames (CC BY 4.0). Geolocalización IP de DB-IP (CC BY 4.0).</translation>
     </message>
+    <message>
+        <source>LOCATION_MENU</source>
+        <translation>Ubicación</translation>
+    </message>
+    <message>
+        <source>LOCATION_AUTOMATIC_MENU</source>
+        <translation>Automática (servicio de ubicación)</translation>
+    </message>
+    <message>
+        <source>LOCATION_APPROXIMATE_MENU</source>
+        <translation>Aproximada (dirección de red)</translation>
+    </message>
+    <message>
+        <source>LOCATION_APPROXIMATE_UNKNOWN_MENU</source>
+        <translation>Aproximada (el servicio no puede saberlo)</translation>
+    </message>
+    <message>
+        <source>LOCATION_CUSTOM_MENU</source>
+        <translation>Personalizada</translation>
+    </message>
+    <message>
+        <source>LOCATION_CHOOSE_MENU</source>
+        <translation>Elegir un lugar…</translation>
+    </message>
+    <message>
+        <source>CHOOSE_PLACE_TITLE</source>
+        <translation>Elegir un lugar</translation>
+    </message>
+    <message>
+        <source>CHOOSE_PLACE_PLACEHOLDER</source>
+        <translation>Nombre de una ciudad</translation>
+    </message>
+    <message>
+        <source>CHOOSE_PLACE_NONE</source>
+        <translation>Ningún lugar con ese nombre.</translation>
+    </message>
+    <message>
+        <source>CHOOSE_PLACE_FAILED</source>
+        <translation>No se puede contactar con el servicio meteorológico. Inténtelo de nuevo en un momento.</translation>
+    </message>
+    <message>
+        <source>LOCATION_UNKNOWN_TITLE</source>
+        <translation>UBICACIÓN DESCONOCIDA</translation>
+    </message>
+    <message>
+        <source>LOCATION_UNKNOWN_SUBTITLE</source>
+        <translation>ELIJA UN LUGAR EN EL MENÚ</translation>
+    </message>
 </context>
 </TS>

@@ -211,5 +211,53 @@
         <source>ABOUT_ATTRIBUTION</source>
         <translation>Données météo d’Open-Meteo.com (CC BY 4.0) et de MET Norway (CC BY 4.0). Noms de lieux de GeoNames (CC BY 4.0). Géolocalisation IP de DB-IP (CC BY 4.0).</translation>
     </message>
+    <message>
+        <source>LOCATION_MENU</source>
+        <translation>Position</translation>
+    </message>
+    <message>
+        <source>LOCATION_AUTOMATIC_MENU</source>
+        <translation>Automatique (service de localisation)</translation>
+    </message>
+    <message>
+        <source>LOCATION_APPROXIMATE_MENU</source>
+        <translation>Approximative (adresse réseau)</translation>
+    </message>
+    <message>
+        <source>LOCATION_APPROXIMATE_UNKNOWN_MENU</source>
+        <translation>Approximative (le service ne peut pas le dire)</translation>
+    </message>
+    <message>
+        <source>LOCATION_CUSTOM_MENU</source>
+        <translation>Personnalisée</translation>
+    </message>
+    <message>
+        <source>LOCATION_CHOOSE_MENU</source>
+        <translation>Choisir un lieu…</translation>
+    </message>
+    <message>
+        <source>CHOOSE_PLACE_TITLE</source>
+        <translation>Choisir un lieu</translation>
+    </message>
+    <message>
+        <source>CHOOSE_PLACE_PLACEHOLDER</source>
+        <translation>Nom d’une ville</translation>
+    </message>
+    <message>
+        <source>CHOOSE_PLACE_NONE</source>
+        <translation>Aucun lieu de ce nom.</translation>
+    </message>
+    <message>
+        <source>CHOOSE_PLACE_FAILED</source>
+        <translation>Le service météo est injoignable. Réessayez dans un instant.</translation>
+    </message>
+    <message>
+        <source>LOCATION_UNKNOWN_TITLE</source>
+        <translation>POSITION INCONNUE</translation>
+    </message>
+    <message>
+        <source>LOCATION_UNKNOWN_SUBTITLE</source>
+        <translation>CHOISISSEZ UN LIEU DANS LE MENU</translation>
+    </message>
 </context>
 </TS>

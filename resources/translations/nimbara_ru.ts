@@ -211,5 +211,53 @@
         <source>ABOUT_ATTRIBUTION</source>
         <translation>Данные о погоде: Open-Meteo.com (CC BY 4.0) и MET Norway (CC BY 4.0). Названия мест: GeoNames (CC BY 4.0). Геолокация по IP: DB-IP (CC BY 4.0).</translation>
     </message>
+    <message>
+        <source>LOCATION_MENU</source>
+        <translation>Местоположение</translation>
+    </message>
+    <message>
+        <source>LOCATION_AUTOMATIC_MENU</source>
+        <translation>Автоматически (служба геолокации)</translation>
+    </message>
+    <message>
+        <source>LOCATION_APPROXIMATE_MENU</source>
+        <translation>Приблизительно (по сетевому адресу)</translation>
+    </message>
+    <message>
+        <source>LOCATION_APPROXIMATE_UNKNOWN_MENU</source>
+        <translation>Приблизительно (служба не может определить)</translation>
+    </message>
+    <message>
+        <source>LOCATION_CUSTOM_MENU</source>
+        <translation>Своя настройка</translation>
+    </message>
+    <message>
+        <source>LOCATION_CHOOSE_MENU</source>
+        <translation>Выбрать место…</translation>
+    </message>
+    <message>
+        <source>CHOOSE_PLACE_TITLE</source>
+        <translation>Выбор места</translation>
+    </message>
+    <message>
+        <source>CHOOSE_PLACE_PLACEHOLDER</source>
+        <translation>Название города</translation>
+    </message>
+    <message>
+        <source>CHOOSE_PLACE_NONE</source>
+        <translation>Мест с таким названием нет.</translation>
+    </message>
+    <message>
+        <source>CHOOSE_PLACE_FAILED</source>
+        <translation>Метеослужба недоступна. Попробуйте ещё раз чуть позже.</translation>
+    </message>
+    <message>
+        <source>LOCATION_UNKNOWN_TITLE</source>
+        <translation>МЕСТОПОЛОЖЕНИЕ НЕИЗВЕСТНО</translation>
+    </message>
+    <message>
+        <source>LOCATION_UNKNOWN_SUBTITLE</source>
+        <translation>ВЫБЕРИТЕ МЕСТО В МЕНЮ</translation>
+    </message>
 </context>
 </TS>

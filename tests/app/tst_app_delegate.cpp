@@ -279,11 +279,13 @@ void TestAppDelegate::mainInterface_menuOffersPanelsTourAndQuit()
     Menus &menus = *interface.menus();
     QList<QAction *> actions = menus.menu()->actions();
     actions.removeIf([](QAction *action) { return action->isSeparator(); });
-    QCOMPARE(actions, (QList<QAction *>{menus.about(), menus.feedback(), menus.quickTour(),
-                                        menus.startAtLogin(), menus.quit()}));
+    QCOMPARE(actions,
+             (QList<QAction *>{menus.about(), menus.feedback(), menus.quickTour(),
+                               menus.locationMenu()->menuAction(), menus.startAtLogin(), menus.quit()}));
     QCOMPARE(menus.about()->text(), localized("ABOUT_MENU"));
     QCOMPARE(menus.feedback()->text(), localized("FEEDBACK_MENU"));
     QCOMPARE(menus.quickTour()->text(), localized("TOUR_WINDOW_TITLE"));
+    QCOMPARE(menus.locationMenu()->title(), localized("LOCATION_MENU"));
     QCOMPARE(menus.startAtLogin()->text(), localized("START_AT_LOGIN"));
     QCOMPARE(menus.quit()->text(), localized("QUIT_MENU"));
     QCOMPARE(menus.trayIcon()->contextMenu(), menus.menu());

@@ -1,0 +1,139 @@
+#include "WXPlaceChooser.h"
+
+#include "ui_WXPlaceChooser.h"
+
+#include "Localized.h"
+#include "WXWeather.h"
+
+#include <QListWidgetItem>
+#include <QTimer>
+
+#include <cmath>
+
+using nimbara::localized;
+
+namespace {
+
+enum ItemRole { NameRole = Qt::UserRole, LatitudeRole, LongitudeRole };
+
+QString textOf(const QVariantMap &map, const QString &key)
+{
+    const QVariant value = map.value(key);
+    return value.typeId() == QMetaType::QString ? value.toString().trimmed() : QString();
+}
+
+bool isCoordinate(const QVariant &value, double limit)
+{
+    bool ok = false;
+    const double number = value.toDouble(&ok);
+    return ok && value.typeId() != QMetaType::QString && std::isfinite(number) && std::fabs(number) <= limit;
+}
+
+} // namespace
+
+WXPlaceChooser::WXPlaceChooser(QWidget *parent)
+    : QWidget(parent)
+    , m_ui(std::make_unique<Ui::WXPlaceChooser>())
+    , m_searchTimer(new QTimer(this))
+{
+    m_ui->setupUi(this);
+    setWindowTitle(localized("CHOOSE_PLACE_TITLE"));
+    m_ui->searchField->setPlaceholderText(localized("CHOOSE_PLACE_PLACEHOLDER"));
+    m_ui->status->hide();
+    m_searchTimer->setSingleShot(true);
+    m_searchTimer->setInterval(kDebounceMilliseconds);
+    connect(m_searchTimer, &QTimer::timeout, this, &WXPlaceChooser::search);
+    connect(m_ui->searchField, &QLineEdit::textEdited, m_searchTimer, qOverload<>(&QTimer::start));
+    connect(m_ui->searchField, &QLineEdit::returnPressed, this, &WXPlaceChooser::pickCurrent);
+    connect(m_ui->results, &QListWidget::itemClicked, this, &WXPlaceChooser::pick);
+    connect(m_ui->results, &QListWidget::itemActivated, this, &WXPlaceChooser::pick);
+}
+
+WXPlaceChooser::~WXPlaceChooser() = default;
+
+void WXPlaceChooser::showEmpty()
+{
+    m_searchTimer->stop();
+    m_ui->searchField->clear();
+    m_ui->results->clear();
+    m_ui->status->hide();
+    show();
+    raise();
+    activateWindow();
+    m_ui->searchField->setFocus();
+}
+
+QString WXPlaceChooser::placeLine(const QString &name, const QString &region, const QString &country)
+{
+    QStringList parts;
+    for (const QString &part : {name, region, country}) {
+        if (!part.isEmpty() && !parts.contains(part))
+            parts.append(part);
+    }
+    return parts.join(QStringLiteral(", "));
+}
+
+void WXPlaceChooser::search()
+{
+    m_searchTimer->stop();
+    const QString text = m_ui->searchField->text().trimmed();
+    m_ui->results->clear();
+    m_ui->status->hide();
+    // The service refuses shorter texts; longer ones are cut to what it takes.
+    if (text.size() < 2)
+        return;
+    const QVariantMap envelope = WXWeather::searchPlaces(text.left(100)).toMap();
+    if (envelope.value(QStringLiteral("status")).toString() != QLatin1String("ok")) {
+        showStatus(localized("CHOOSE_PLACE_FAILED"));
+        return;
+    }
+    const QVariantList places =
+        envelope.value(QStringLiteral("data")).toMap().value(QStringLiteral("places")).toList();
+    for (const QVariant &entry : places) {
+        if (m_ui->results->count() == kMaxResults)
+            break;
+        const QVariantMap place = entry.toMap();
+        const QString name = textOf(place, QStringLiteral("name"));
+        const QVariant latitude = place.value(QStringLiteral("lat"));
+        const QVariant longitude = place.value(QStringLiteral("lon"));
+        if (name.isEmpty() || !isCoordinate(latitude, 90) || !isCoordinate(longitude, 180))
+            continue;
+        auto *item = new QListWidgetItem(placeLine(name, textOf(place, QStringLiteral("region")),
+                                                   textOf(place, QStringLiteral("country"))),
+                                         m_ui->results);
+        item->setData(NameRole, name);
+        item->setData(LatitudeRole, latitude.toDouble());
+        item->setData(LongitudeRole, longitude.toDouble());
+    }
+    if (m_ui->results->count() == 0)
+        showStatus(localized("CHOOSE_PLACE_NONE"));
+}
+
+void WXPlaceChooser::pickCurrent()
+{
+    // Enter right after typing: the search the pause would have started runs first.
+    if (m_searchTimer->isActive())
+        search();
+    QListWidgetItem *item = m_ui->results->currentItem();
+    if (!item && m_ui->results->count() > 0)
+        item = m_ui->results->item(0);
+    if (item)
+        pick(item);
+}
+
+void WXPlaceChooser::pick(QListWidgetItem *item)
+{
+    if (!item)
+        return;
+    const QString name = item->data(NameRole).toString();
+    const double latitude = item->data(LatitudeRole).toDouble();
+    const double longitude = item->data(LongitudeRole).toDouble();
+    hide();
+    emit placeChosen(name, latitude, longitude);
+}
+
+void WXPlaceChooser::showStatus(const QString &text)
+{
+    m_ui->status->setText(text);
+    m_ui->status->show();
+}
