@@ -2,6 +2,7 @@
 
 #include "Routes.h"
 #include "ServiceLog.h"
+#include "http/TrustedProxies.h"
 #include "places/AddressLocator.h"
 #include "places/PlaceSearch.h"
 #include "places/PlacesService.h"
@@ -33,6 +34,7 @@ struct Options
     int port = 8470;
     std::string db;
     std::string cache;
+    std::string trustedProxies;
     std::string cities;
     std::string localeDir = "/usr/share/locale";
     std::string ipDb;
@@ -47,6 +49,18 @@ struct Options
     std::string blacklistAdd;
     std::string blacklistRemove;
 };
+
+// A check of an option's text by one of the service's own parsers, which gives the reason it refuses.
+template <typename Parsed>
+CLI::Validator parsedBy(std::optional<Parsed> (*parse)(std::string_view, std::string &))
+{
+    return CLI::Validator(
+        [parse](std::string &text) {
+            std::string error;
+            return parse(text, error) ? std::string() : error;
+        },
+        "");
+}
 
 // Fills the options from the command line; an exit code when the program should end at once
 // (0 after --help or --version, 2 for a bad option, with a message naming it).
@@ -76,12 +90,7 @@ std::optional<int> parseOptions(int argc, char **argv, Options &options)
                    "keep the weather cells in Redis, shared by the instances of a\n"
                    "fleet (default: in this process)")
         ->type_name("redis://HOST[:PORT][/DB]")
-        ->check(CLI::Validator(
-            [](std::string &text) {
-                std::string error;
-                return RedisAddress::parse(text, error) ? std::string() : error;
-            },
-            ""));
+        ->check(parsedBy(&RedisAddress::parse));
     app.add_option("--cities", options.cities,
                    "GeoNames cities table (default: the installed copy in\n"
                    "share/nimbara, else the build tree's third_party copy)")
@@ -123,6 +132,12 @@ std::optional<int> parseOptions(int argc, char **argv, Options &options)
         ->type_name("N")
         ->check(CLI::Range(1u, 100000u))
         ->capture_default_str();
+    app.add_option("--trusted-proxy", options.trustedProxies,
+                   "proxies (nginx in front) whose X-Forwarded-For names the\n"
+                   "client, as networks or addresses; from any other peer the\n"
+                   "header is ignored (default: none)")
+        ->type_name("CIDR[,CIDR]")
+        ->check(parsedBy(&TrustedProxies::parse));
     app.add_option("--max-connections", options.http.maxConnections,
                    "open connections in all; more are answered 503 and closed")
         ->type_name("N")
@@ -305,6 +320,10 @@ int main(int argc, char **argv)
 
     HttpServer server(options.http);
     addRoutes(server, service, options.accessLog);
+    if (auto proxies = TrustedProxies::parse(options.trustedProxies, ignored))
+        server.setClientAddressResolver([proxies = std::move(*proxies)](const Request &request) {
+            return proxies.clientAddress(request.peerAddress, request.header("X-Forwarded-For"));
+        });
     addPlaceRoutes(server, places);
 
     int port = server.bindAndListen(options.listen, options.port);

@@ -33,7 +33,7 @@ private slots:
     void unreachable_throwsWithoutPassword();
     void displayedLocation_hidesPassword_data();
     void displayedLocation_hidesPassword();
-    void executable_feedbackAndBlacklistInPostgres();
+    void executable_feedbackAndBlacklistInPostgresBehindProxy();
 
 private:
     // The first value of a query, and statements, in this test's database.
@@ -213,7 +213,7 @@ void TestServerPgStore::displayedLocation_hidesPassword()
     QCOMPARE(displayedLocation(location), shown);
 }
 
-void TestServerPgStore::executable_feedbackAndBlacklistInPostgres()
+void TestServerPgStore::executable_feedbackAndBlacklistInPostgresBehindProxy()
 {
     const QString db = QString::fromStdString(uri);
     const std::string machine = fingerprint("machine-b");
@@ -228,14 +228,22 @@ void TestServerPgStore::executable_feedbackAndBlacklistInPostgres()
     WeatherdProcess service(QStringLiteral(NIMBARA_WEATHERD),
                             {QStringLiteral("--db"), db, QStringLiteral("--provider-url"),
                              QStringLiteral("http://127.0.0.1:9"), QStringLiteral("--second-provider-url"),
-                             QString()});
+                             QString(), QStringLiteral("--trusted-proxy"), QStringLiteral("127.0.0.0/8")});
     const int port = service.port();
     QVERIFY2(port > 0, service.log().constData());
     QVERIFY2(service.log().contains(("database postgresql://nimbara@/" + database).c_str()),
              service.log().constData());
 
-    QCOMPARE(rawPost(port, "/api/0.5/feedback?", "&v1=1&v2=A&v3=a@b&v4=hello").status, 200);
-    QCOMPARE(value("SELECT message || ' ' || client FROM feedback"), std::string("hello 127.0.0.1"));
+    // As nginx in front sends it: the client's address in X-Forwarded-For, believed from 127.0.0.0/8.
+    const std::string body = "&v1=1&v2=A&v3=a@b&v4=hello";
+    QCOMPARE(
+        sendRaw(port, "POST /api/0.5/feedback? HTTP/1.1\r\nHost: x\r\nConnection: close\r\n"
+                      "X-Forwarded-For: 203.0.113.7\r\nContent-Type: application/x-www-form-urlencoded\r\n"
+                      "Content-Length: " +
+                          std::to_string(body.size()) + "\r\n\r\n" + body)
+            .status,
+        200);
+    QCOMPARE(value("SELECT message || ' ' || client FROM feedback"), std::string("hello 203.0.113.7"));
     const auto blocked = rawGet(port, "/api/0.5/gate?&v1=51.5&v2=-0.1&v3=auto&v4=en&v5=" + machine +
                                           "&v6=" + fingerprint(NIMBARA_SERVER_VERSION));
     QCOMPARE(blocked.body, std::string(R"({"status":"error","error":1})"));

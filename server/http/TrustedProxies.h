@@ -1,0 +1,40 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace nimbara::server {
+
+// The proxies (nginx in front of a fleet) whose word on the client's address is believed: a
+// request whose peer is in one of these networks names its client in X-Forwarded-For; from anyone
+// else that header is ignored, so that no client can pick the address its limits and logs see.
+class TrustedProxies
+{
+public:
+    // A comma-separated list of networks (CIDR) or single addresses, IPv4 or IPv6:
+    // "127.0.0.1,10.0.0.0/8,::1". Nothing, with the reason in error, when a piece is neither.
+    static std::optional<TrustedProxies> parse(std::string_view list, std::string &error);
+
+    bool contains(std::string_view address) const;
+
+    // Whom a request comes from. Each proxy appends the address it saw to X-Forwarded-For, so the
+    // list is read from its end: the first address that is not a trusted proxy is the client. A
+    // piece that is no address ends the reading (what stands before it may be forged); the peer
+    // stands when nothing usable is left.
+    std::string clientAddress(std::string_view peer, std::string_view forwardedFor) const;
+
+private:
+    struct Network
+    {
+        std::array<std::uint8_t, 16> address{}; // IPv4 as ::ffff:a.b.c.d
+        int prefixBits = 128;
+    };
+
+    std::vector<Network> networks;
+};
+
+} // namespace nimbara::server

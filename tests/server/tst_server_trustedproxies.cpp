@@ -1,0 +1,113 @@
+// Whose address a request carries: X-Forwarded-For believed from trusted proxies only, read from its
+// end, never past a piece that is no address.
+
+#include "http/TrustedProxies.h"
+
+#include <QTest>
+
+using namespace nimbara::server;
+
+Q_DECLARE_METATYPE(std::string)
+
+class TestServerTrustedProxies : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void parse_refusesWhatIsNoNetwork_data();
+    void parse_refusesWhatIsNoNetwork();
+    void contains_matchesPrefixes_data();
+    void contains_matchesPrefixes();
+    void clientAddress_believesTrustedProxiesOnly_data();
+    void clientAddress_believesTrustedProxiesOnly();
+};
+
+void TestServerTrustedProxies::parse_refusesWhatIsNoNetwork_data()
+{
+    QTest::addColumn<std::string>("list");
+    QTest::addColumn<bool>("valid");
+    QTest::newRow("addresses and networks") << std::string("127.0.0.1, 10.0.0.0/8,::1,fd00::/8") << true;
+    QTest::newRow("whole space") << std::string("0.0.0.0/0") << true;
+    QTest::newRow("empty") << std::string("") << false;
+    QTest::newRow("host name") << std::string("localhost") << false;
+    QTest::newRow("IPv4 prefix too long") << std::string("10.0.0.0/33") << false;
+    QTest::newRow("IPv6 prefix too long") << std::string("::1/129") << false;
+    QTest::newRow("prefix not a number") << std::string("10.0.0.0/x") << false;
+    QTest::newRow("no prefix after slash") << std::string("10.0.0.0/") << false;
+    QTest::newRow("one bad piece") << std::string("127.0.0.1,300.0.0.1") << false;
+}
+
+void TestServerTrustedProxies::parse_refusesWhatIsNoNetwork()
+{
+    QFETCH(std::string, list);
+    QFETCH(bool, valid);
+    std::string error;
+    QCOMPARE(TrustedProxies::parse(list, error).has_value(), valid);
+    QCOMPARE(error.empty(), valid);
+}
+
+void TestServerTrustedProxies::contains_matchesPrefixes_data()
+{
+    QTest::addColumn<std::string>("address");
+    QTest::addColumn<bool>("trusted");
+    QTest::newRow("single address") << std::string("127.0.0.1") << true;
+    QTest::newRow("next address") << std::string("127.0.0.2") << false;
+    QTest::newRow("IPv4 as mapped IPv6") << std::string("::ffff:127.0.0.1") << true;
+    QTest::newRow("inside /12") << std::string("172.31.255.255") << true;
+    QTest::newRow("below /12") << std::string("172.15.255.255") << false;
+    QTest::newRow("above /12") << std::string("172.32.0.0") << false;
+    QTest::newRow("inside IPv6 /8") << std::string("fd12:3456::1") << true;
+    QTest::newRow("outside IPv6 /8") << std::string("fe80::1") << false;
+    QTest::newRow("IPv6 loopback") << std::string("::1") << true;
+    QTest::newRow("no address") << std::string("unknown") << false;
+}
+
+void TestServerTrustedProxies::contains_matchesPrefixes()
+{
+    QFETCH(std::string, address);
+    QFETCH(bool, trusted);
+    std::string error;
+    const auto proxies = TrustedProxies::parse("127.0.0.1,172.16.0.0/12,fd00::/8,::1", error);
+    QVERIFY(proxies);
+    QCOMPARE(proxies->contains(address), trusted);
+}
+
+void TestServerTrustedProxies::clientAddress_believesTrustedProxiesOnly_data()
+{
+    QTest::addColumn<std::string>("peer");
+    QTest::addColumn<std::string>("forwardedFor");
+    QTest::addColumn<std::string>("client");
+    QTest::newRow("through nginx") << std::string("127.0.0.1") << std::string("203.0.113.7")
+                                   << std::string("203.0.113.7");
+    QTest::newRow("from anyone else: ignored")
+        << std::string("198.51.100.1") << std::string("203.0.113.7") << std::string("198.51.100.1");
+    QTest::newRow("client's own forgery before the real hop")
+        << std::string("127.0.0.1") << std::string("1.2.3.4, 203.0.113.7") << std::string("203.0.113.7");
+    QTest::newRow("two trusted hops")
+        << std::string("127.0.0.1") << std::string("203.0.113.7, 172.16.0.9") << std::string("203.0.113.7");
+    QTest::newRow("IPv6 client") << std::string("::1") << std::string(" 2001:db8::7 ")
+                                 << std::string("2001:db8::7");
+    QTest::newRow("no header") << std::string("127.0.0.1") << std::string() << std::string("127.0.0.1");
+    QTest::newRow("garbage") << std::string("127.0.0.1") << std::string("x\nforged line")
+                             << std::string("127.0.0.1");
+    QTest::newRow("garbage before the real hop")
+        << std::string("127.0.0.1") << std::string("x, 203.0.113.7") << std::string("203.0.113.7");
+    QTest::newRow("only proxies") << std::string("127.0.0.1") << std::string("172.16.0.9")
+                                  << std::string("172.16.0.9");
+    QTest::newRow("mapped IPv4 written plainly")
+        << std::string("127.0.0.1") << std::string("::ffff:203.0.113.7") << std::string("203.0.113.7");
+}
+
+void TestServerTrustedProxies::clientAddress_believesTrustedProxiesOnly()
+{
+    QFETCH(std::string, peer);
+    QFETCH(std::string, forwardedFor);
+    QFETCH(std::string, client);
+    std::string error;
+    const auto proxies = TrustedProxies::parse("127.0.0.1,172.16.0.0/12,::1", error);
+    QVERIFY(proxies);
+    QCOMPARE(proxies->clientAddress(peer, forwardedFor), client);
+}
+
+QTEST_APPLESS_MAIN(TestServerTrustedProxies)
+#include "tst_server_trustedproxies.moc"
