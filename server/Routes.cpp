@@ -40,7 +40,7 @@ void addRoutes(HttpServer &server, WeatherService &service, bool accessLog)
     // A cached cell is answered at once; a miss waits for the upstream on a worker.
     server.get(
         "/api/0.5/gate", [&](const Request &request) { return service.gateFromCache(request.query); },
-        [&](const Request &request) { return service.gate(request.query); });
+        [&](const Request &request) { return service.gate(request.query, request.clientAddress); });
 
     server.post("/api/0.5/feedback", Runs::onWorker, [&](const Request &request) {
         // The widget posts a plain form; multipart is someone else's client.

@@ -110,6 +110,19 @@ void ServiceStore::addFeedback(const Feedback &feedback)
         throw failure(writer, "cannot store feedback");
 }
 
+std::uint64_t ServiceStore::feedbackBytes()
+{
+    std::lock_guard lock(writeMutex);
+    sqlite3_stmt *statement =
+        prepare(writer, "SELECT COALESCE(SUM(LENGTH(CAST(body AS BLOB))), 0) FROM feedback");
+    const bool found = sqlite3_step(statement) == SQLITE_ROW;
+    const auto bytes = found ? sqlite3_column_int64(statement, 0) : 0;
+    sqlite3_finalize(statement);
+    if (!found)
+        throw failure(writer, "cannot measure the feedback");
+    return static_cast<std::uint64_t>(bytes);
+}
+
 bool ServiceStore::isBlacklisted(std::string_view machineFingerprint)
 {
     const std::string machine(machineFingerprint);

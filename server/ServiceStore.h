@@ -29,6 +29,7 @@ public:
     ServiceStore &operator=(const ServiceStore &) = delete;
 
     void addFeedback(const Feedback &feedback) override;
+    std::uint64_t feedbackBytes() override;
     bool isBlacklisted(std::string_view machineFingerprint) override;
     bool addToBlacklist(std::string_view machineFingerprint) override;
     bool removeFromBlacklist(std::string_view machineFingerprint) override;

@@ -1,6 +1,8 @@
 #include "WeatherService.h"
 
 #include "RawParams.h"
+#include "ServiceLog.h"
+#include "http/AccessLog.h"
 
 #include <nlohmann/json.hpp>
 
@@ -34,6 +36,7 @@ std::string valueOf(const Params &params, std::string_view key)
 
 const std::vector<std::string_view> gateKeys{"v1", "v2", "v3", "v4", "v5", "v6"};
 const std::vector<std::string_view> feedbackKeys{"v1", "v2", "v3", "v4"};
+const std::vector<std::string_view> fingerprintKeys{"v1", "v2", "v3", "v4", "v5"};
 
 } // namespace
 
@@ -48,12 +51,13 @@ double fahrenheit(double celsius)
 }
 
 WeatherService::WeatherService(WeatherCache &cache, Store &store, const VersionGate &versions,
-                               const Geocoder *geocoder, const PlaceNames *placeNames)
+                               const Geocoder *geocoder, const PlaceNames *placeNames, ServiceLimits limits)
     : cache(cache)
     , store(store)
     , versions(versions)
     , geocoder(geocoder)
     , placeNames(placeNames)
+    , limits(std::move(limits))
 {}
 
 Reply WeatherService::errorReply(int httpStatus, GateError error)
@@ -67,17 +71,18 @@ Reply WeatherService::check() const
     return {200, R"({"status":"ok"})"};
 }
 
-Reply WeatherService::gate(std::string_view query)
+Reply WeatherService::gate(std::string_view query, std::string_view clientAddress)
 {
-    return *gateReply(query, true);
+    return *gateReply(query, true, clientAddress);
 }
 
 std::optional<Reply> WeatherService::gateFromCache(std::string_view query)
 {
-    return gateReply(query, false);
+    return gateReply(query, false, {});
 }
 
-std::optional<Reply> WeatherService::gateReply(std::string_view query, bool mayFetch)
+std::optional<Reply> WeatherService::gateReply(std::string_view query, bool mayFetch,
+                                               std::string_view clientAddress)
 {
     const Params params = parsePairs(query, gateKeys);
 
@@ -93,10 +98,15 @@ std::optional<Reply> WeatherService::gateReply(std::string_view query, bool mayF
     if (!latitude || !longitude)
         return errorReply(400, GateError::malformedRequest);
 
-    const auto reading =
-        mayFetch ? cache.reading(*latitude, *longitude) : cache.cachedReading(*latitude, *longitude);
+    // A cached or stale cell costs nothing; only a cell that needs an upstream call meets the budgets.
+    auto reading = cache.cachedReading(*latitude, *longitude);
     if (!reading && !mayFetch)
         return std::nullopt;
+    if (!reading) {
+        if (!upstreamBudgetAllows(clientAddress))
+            return errorReply(503, GateError::upstreamFailed);
+        reading = cache.reading(*latitude, *longitude);
+    }
     if (!reading)
         return errorReply(503, GateError::upstreamFailed);
 
@@ -122,14 +132,63 @@ std::string WeatherService::placeName(double latitude, double longitude, std::st
     return place->name;
 }
 
+bool WeatherService::upstreamBudgetAllows(std::string_view clientAddress)
+{
+    if (limits.newCellsPerClient && !limits.newCellsPerClient->tryTake(clientAddress)) {
+        ++refused.newCellsPerClient;
+        logLine("limit: " + escapeForLog(clientAddress) + " asked for too many new cells; error 3");
+        return false;
+    }
+    if (limits.upstreamCalls && !limits.upstreamCalls->tryTake({})) {
+        ++refused.upstreamCalls;
+        logLine("limit: the upstream budget is spent; " + escapeForLog(clientAddress) + " gets error 3");
+        return false;
+    }
+    return true;
+}
+
+std::optional<Reply> WeatherService::feedbackRefusal(std::string_view body, std::string_view clientAddress)
+{
+    const Reply overLimit = errorReply(429, GateError::overLimit);
+    if (limits.feedbackPerClient && !limits.feedbackPerClient->tryTake(clientAddress)) {
+        ++refused.feedbackPerClient;
+        logLine("limit: feedback from " + escapeForLog(clientAddress) +
+                " refused: too many from this address");
+        return overLimit;
+    }
+    // The widget's form has no machine fingerprint; a client that sends one is held to it as well.
+    auto machine = Store::normalizedFingerprint(valueOf(parsePairs(body, fingerprintKeys), "v5"));
+    if (!machine.empty() && limits.feedbackPerMachine && !limits.feedbackPerMachine->tryTake(machine)) {
+        ++refused.feedbackPerMachine;
+        logLine("limit: feedback from " + escapeForLog(clientAddress) +
+                " refused: too many from machine=" + machine);
+        return overLimit;
+    }
+    std::call_once(storedBytesRead, [this] { storedBytes = store.feedbackBytes(); });
+    if (storedBytes + body.size() > limits.feedbackMaxBytes) {
+        ++refused.feedbackStorageFull;
+        logLine("limit: feedback from " + escapeForLog(clientAddress) +
+                " refused: the feedback storage is full");
+        return overLimit;
+    }
+    return std::nullopt;
+}
+
 Reply WeatherService::feedback(std::string_view body, std::string_view clientAddress)
 {
     const Params params = parsePairs(body, feedbackKeys);
-    if (params.empty())
+    // Nobody can answer feedback without an address, nor read one without a message.
+    auto blank = [&](std::string_view key) {
+        return valueOf(params, key).find_first_not_of(" \t\r\n") == std::string::npos;
+    };
+    if (params.empty() || blank("v3") || blank("v4"))
         return errorReply(400, GateError::malformedRequest);
+    if (auto refusal = feedbackRefusal(body, clientAddress))
+        return *refusal;
     Feedback feedback{valueOf(params, "v1"), valueOf(params, "v2"),      valueOf(params, "v3"),
                       valueOf(params, "v4"), std::string(clientAddress), std::string(body)};
     store.addFeedback(feedback); // throws when it could not be stored: the sender must not hear "ok"
+    storedBytes += body.size();
     return {200, R"({"status":"ok"})"};
 }
 

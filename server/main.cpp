@@ -45,6 +45,12 @@ struct Options
     std::string minVersion = NIMBARA_OLDEST_SUPPORTED_VERSION;
     std::string releases = NIMBARA_RELEASED_VERSIONS;
     HttpOptions http;
+    size_t feedbackPerClient = 10;
+    size_t feedbackPerMachine = 10;
+    size_t feedbackBurst = 3;
+    std::uint64_t feedbackMaxBytes = std::uint64_t(1) << 30;
+    size_t newCellsPerClient = 30;
+    size_t upstreamCalls = 600;
     bool accessLog = true;
     std::string blacklistAdd;
     std::string blacklistRemove;
@@ -138,16 +144,31 @@ std::optional<int> parseOptions(int argc, char **argv, Options &options)
                    "header is ignored (default: none)")
         ->type_name("CIDR[,CIDR]")
         ->check(parsedBy(&TrustedProxies::parse));
-    app.add_option("--max-connections", options.http.maxConnections,
-                   "open connections in all; more are answered 503 and closed")
-        ->type_name("N")
-        ->check(CLI::Range(size_t(1), size_t(10000000)))
-        ->capture_default_str();
-    app.add_option("--max-connections-per-client", options.http.maxConnectionsPerClient,
-                   "open connections from one address; more are answered 503 and closed")
-        ->type_name("N")
-        ->check(CLI::Range(size_t(1), size_t(10000000)))
-        ->capture_default_str();
+    // A count with its range; 0 where it may switch a limit off.
+    auto count = [&](const char *name, auto &value, const char *text, size_t lowest) {
+        app.add_option(name, value, text)
+            ->type_name("N")
+            ->check(CLI::Range(lowest, size_t(1) << 40))
+            ->capture_default_str();
+    };
+    count("--max-connections", options.http.maxConnections,
+          "open connections in all; more are answered 503 and closed", 1);
+    count("--max-connections-per-client", options.http.maxConnectionsPerClient,
+          "open connections from one address; more are answered 503\nand closed", 1);
+    count("--feedback-per-client", options.feedbackPerClient,
+          "feedback messages an hour from one address (0: no limit);\nmore are answered 429 with error 4", 0);
+    count("--feedback-per-machine", options.feedbackPerMachine,
+          "feedback messages an hour from one machine fingerprint\n(0: no limit)", 0);
+    count("--feedback-burst", options.feedbackBurst, "feedback messages at once before the hourly pace holds",
+          1);
+    count("--feedback-max-bytes", options.feedbackMaxBytes,
+          "all stored feedback bodies together; beyond it feedback is\nanswered 429 with error 4", 1);
+    count("--new-cells-per-client", options.newCellsPerClient,
+          "uncached cells a minute one address may have fetched\nupstream (0: no limit); more get error 3",
+          0);
+    count("--upstream-calls", options.upstreamCalls,
+          "upstream calls a minute for uncached cells, all clients\ntogether (0: no limit); more get error 3",
+          0);
     app.add_flag_callback(
         "--no-access-log", [&] { options.accessLog = false; }, "no log line per request");
     app.add_option("--blacklist-add", options.blacklistAdd,
@@ -164,6 +185,25 @@ std::optional<int> parseOptions(int argc, char **argv, Options &options)
         return code == 0 ? 0 : 2;
     }
     return std::nullopt;
+}
+
+ServiceLimits limitsOf(const Options &options)
+{
+    auto buckets = [](size_t count, std::chrono::seconds period,
+                      size_t burst) -> std::unique_ptr<RateLimiter> {
+        if (count == 0)
+            return nullptr;
+        return std::make_unique<TokenBuckets>(
+            Rate{static_cast<double>(count), period, static_cast<double>(std::max<size_t>(1, burst))});
+    };
+    using std::chrono::hours, std::chrono::minutes;
+    ServiceLimits limits;
+    limits.feedbackPerClient = buckets(options.feedbackPerClient, hours(1), options.feedbackBurst);
+    limits.feedbackPerMachine = buckets(options.feedbackPerMachine, hours(1), options.feedbackBurst);
+    limits.feedbackMaxBytes = options.feedbackMaxBytes;
+    limits.newCellsPerClient = buckets(options.newCellsPerClient, minutes(1), options.newCellsPerClient);
+    limits.upstreamCalls = buckets(options.upstreamCalls, minutes(1), options.upstreamCalls);
+    return limits;
 }
 
 std::string defaultDatabasePath()
@@ -311,7 +351,7 @@ int main(int argc, char **argv)
         cache = std::make_unique<WeatherCache>(fetch);
     }
     VersionGate versions(splitList(options.releases), options.minVersion);
-    WeatherService service(*cache, *store, versions, geocoder.get(), &placeNames);
+    WeatherService service(*cache, *store, versions, geocoder.get(), &placeNames, limitsOf(options));
 
     // The place search's index takes a second or two to build: the service answers at once, and
     // the search answers error 3 until the index is there.

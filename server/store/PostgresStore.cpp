@@ -5,6 +5,7 @@
 #include <libpq-fe.h>
 
 #include <array>
+#include <cstdlib>
 #include <memory>
 #include <stdexcept>
 
@@ -277,6 +278,14 @@ void PostgresStore::addFeedback(const Feedback &feedback)
     } catch (const std::runtime_error &error) {
         throw std::runtime_error(std::string("cannot store feedback: ") + error.what());
     }
+}
+
+std::uint64_t PostgresStore::feedbackBytes()
+{
+    return withConnection([](const Lease &lease) {
+        auto found = lease.run("SELECT COALESCE(SUM(octet_length(body)), 0) FROM feedback");
+        return static_cast<std::uint64_t>(std::strtoull(PQgetvalue(found.get(), 0, 0), nullptr, 10));
+    });
 }
 
 bool PostgresStore::isBlacklisted(std::string_view machineFingerprint)

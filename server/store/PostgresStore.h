@@ -43,6 +43,8 @@ public:
     PostgresStore &operator=(const PostgresStore &) = delete;
 
     void addFeedback(const Feedback &feedback) override;
+
+    std::uint64_t feedbackBytes() override;
     bool isBlacklisted(std::string_view machineFingerprint) override;
     bool addToBlacklist(std::string_view machineFingerprint) override;
     bool removeFromBlacklist(std::string_view machineFingerprint) override;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -25,6 +26,8 @@ public:
 
     // Returns once the row is committed; throws std::runtime_error when it could not be.
     virtual void addFeedback(const Feedback &feedback) = 0;
+    // The bytes of the raw feedback bodies stored so far, for the storage cap.
+    virtual std::uint64_t feedbackBytes() = 0;
 
     // Answered from a copy in memory that follows the database: a change made by another process
     // (an operator's --blacklist-add, another instance) shows within the reload interval.

@@ -415,17 +415,17 @@ void TestWeatherd::feedback_storesRawValuesExactly()
 
     // A body the library would have refused as a form (over 8 KiB) is a message like any other.
     const std::string longMessage(20000, 'x');
-    QCOMPARE(rawPost(service->port, "/api/0.5/feedback?", "&v1=0&v2=&v3=&v4=" + longMessage).status, 200);
+    QCOMPARE(rawPost(service->port, "/api/0.5/feedback?", "&v1=0&v2=&v3=a@b&v4=" + longMessage).status, 200);
     QCOMPARE(bytes(feedbackRows(service->databasePath()).at(1)[3]), bytes(longMessage));
 
     // A client that asks before sending its body hears "100 Continue" first.
     int fd = connectLoopback(service->port);
     QVERIFY(sendAll(fd, "POST /api/0.5/feedback? HTTP/1.1\r\nHost: x\r\nConnection: close\r\n"
-                        "Expect: 100-continue\r\nContent-Length: 12\r\n\r\n"));
+                        "Expect: 100-continue\r\nContent-Length: 19\r\n\r\n"));
     char interim[64] = {};
     QVERIFY(::recv(fd, interim, sizeof interim - 1, 0) > 0);
     QVERIFY2(std::string_view(interim).starts_with("HTTP/1.1 100 Continue"), interim);
-    QVERIFY(sendAll(fd, "&v4=expected"));
+    QVERIFY(sendAll(fd, "&v3=a@b&v4=expected"));
     auto answer = parseResponse(readAll(fd));
     ::close(fd);
     QCOMPARE(answer.status, 200);
@@ -529,7 +529,8 @@ void TestWeatherd::framing_rawRequests_data()
     QTest::newRow("length with a sign")
         << feedback + form + "Content-Length: +5\r\n\r\n&v4=x" << 400 << 0 << std::string();
     QTest::newRow("body longer than its length: the rest is a broken request")
-        << feedback + form + "Content-Length: 5\r\n\r\n&v4=xGET /smuggled" << 200 << 400 << std::string();
+        << feedback + form + "Content-Length: 10\r\n\r\n&v3=e&v4=xGET /smuggled" << 200 << 400
+        << std::string();
     QTest::newRow("body shorter than its length: cut at the body deadline")
         << feedback + form + "Content-Length: 100\r\n\r\n&v4=x" << 0 << 0 << std::string();
     QTest::newRow("head never ends: cut at the head deadline")
@@ -703,7 +704,8 @@ QProcess *TestWeatherd::startExecutable(const QTemporaryDir &dir, int &port)
                            dir.filePath(QStringLiteral("weatherd.sqlite")), QStringLiteral("--cities"),
                            dir.filePath(QStringLiteral("none.txt")), QStringLiteral("--provider-url"),
                            QStringLiteral("http://127.0.0.1:9"), QStringLiteral("--second-provider-url"),
-                           QStringLiteral("http://127.0.0.1:9")});
+                           QStringLiteral("http://127.0.0.1:9"), QStringLiteral("--feedback-per-client"),
+                           QStringLiteral("0")});
     process->start();
     port = 0;
     QByteArray output;
@@ -777,6 +779,12 @@ void TestWeatherd::executable_helpListsEveryOption()
                                "--threads",
                                "--max-connections",
                                "--max-connections-per-client",
+                               "--feedback-per-client",
+                               "--feedback-per-machine",
+                               "--feedback-burst",
+                               "--feedback-max-bytes",
+                               "--new-cells-per-client",
+                               "--upstream-calls",
                                "--no-access-log",
                                "--blacklist-add",
                                "--blacklist-remove",

@@ -1,0 +1,265 @@
+// What one client may cost the service, with a clock the test moves: token buckets, the feedback
+// limits (per address, per machine, storage) and the upstream budgets, through the service's plain
+// handlers.
+
+#include "Fingerprint.h"
+#include "ServiceLog.h"
+#include "ServiceStore.h"
+#include "WeatherService.h"
+#include "http/Limits.h"
+
+#include <nlohmann/json.hpp>
+
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace nimbara::server;
+using namespace std::chrono_literals;
+
+namespace {
+
+using Clock = TokenBuckets::Clock;
+
+struct ManualClock
+{
+    Clock::time_point now = Clock::time_point(24h);
+    TokenBuckets::Now function()
+    {
+        return [this] {
+            return now;
+        };
+    }
+};
+
+// A service whose upstream is a counter and whose limits the test sets.
+struct Fixture
+{
+    explicit Fixture(ServiceLimits limits)
+        : store(dir.filePath(QStringLiteral("weatherd.sqlite")).toStdString())
+        , cache([this](double, double) {
+            ++upstreamCalls;
+            return std::optional<Reading>(Reading{12, "clear"});
+        })
+        , versions({"0.1.0"}, "0.1.0")
+        , service(cache, store, versions, nullptr, nullptr, std::move(limits))
+    {}
+
+    QTemporaryDir dir;
+    ServiceStore store;
+    int upstreamCalls = 0;
+    WeatherCache cache;
+    VersionGate versions;
+    WeatherService service;
+};
+
+int errorOf(const Reply &reply)
+{
+    auto body = nlohmann::json::parse(reply.body, nullptr, false);
+    return body.is_object() && body.contains("error") ? body["error"].get<int>() : -1;
+}
+
+std::string form(const std::string &message, const std::string &extra = {})
+{
+    return "&v1=1&v2=Ann&v3=ann@example.org&v4=" + message + extra;
+}
+
+std::string cell(int index)
+{
+    return "&v1=" + std::to_string(40 + index / 100) + "." + std::to_string(index % 100 / 10) +
+           "&v2=" + std::to_string(index % 10) + ".0";
+}
+
+} // namespace
+
+class TestServerLimits : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void buckets_burstThenRefillAtTheRate();
+    void buckets_keysAreIndependentAndFullOnesForgotten();
+
+    void feedback_perClientBurstThen429WithError4();
+    void feedback_perMachineHoldsAcrossAddresses();
+    void feedback_storageCapCountsWhatIsStored();
+    void feedback_emptyMessageOrEmailRefused_data();
+    void feedback_emptyMessageOrEmailRefused();
+
+    void gate_newCellsPerClientSpentButCachedCellsServed();
+    void gate_globalUpstreamCeiling();
+};
+
+void TestServerLimits::buckets_burstThenRefillAtTheRate()
+{
+    ManualClock clock;
+    TokenBuckets buckets(Rate{10, 3600s, 3}, clock.function());
+    for (int i = 0; i < 3; ++i)
+        QVERIFY(buckets.tryTake("a"));
+    QVERIFY(!buckets.tryTake("a"));
+    // 10 an hour: one token every 6 minutes.
+    clock.now += 5min;
+    QVERIFY(!buckets.tryTake("a"));
+    clock.now += 1min;
+    QVERIFY(buckets.tryTake("a"));
+    QVERIFY(!buckets.tryTake("a"));
+    // Never more than the burst, however long the wait.
+    clock.now += 48h;
+    for (int i = 0; i < 3; ++i)
+        QVERIFY(buckets.tryTake("a"));
+    QVERIFY(!buckets.tryTake("a"));
+}
+
+void TestServerLimits::buckets_keysAreIndependentAndFullOnesForgotten()
+{
+    ManualClock clock;
+    TokenBuckets buckets(Rate{1, 60s, 1}, clock.function());
+    QVERIFY(buckets.tryTake("a"));
+    QVERIFY(!buckets.tryTake("a"));
+    QVERIFY(buckets.tryTake("b"));
+    // Many keys once each, then long quiet: their buckets are full again and make way.
+    for (int i = 0; i < 5000; ++i)
+        buckets.tryTake("key" + std::to_string(i));
+    clock.now += 2min;
+    for (int i = 0; i < 5000; ++i)
+        buckets.tryTake("later" + std::to_string(i));
+    QVERIFY(buckets.keyCount() < 8000);
+    QVERIFY(buckets.tryTake("later1") == false); // a key still in its bucket keeps its count
+}
+
+void TestServerLimits::feedback_perClientBurstThen429WithError4()
+{
+    ManualClock clock;
+    ServiceLimits limits;
+    limits.feedbackPerClient = std::make_unique<TokenBuckets>(Rate{10, 3600s, 3}, clock.function());
+    Fixture fixture(std::move(limits));
+    LogCapture log;
+    for (int i = 0; i < 3; ++i)
+        QCOMPARE(fixture.service.feedback(form("hello"), "192.0.2.1").status, 200);
+    auto refused = fixture.service.feedback(form("hello"), "192.0.2.1");
+    QCOMPARE(refused.status, 429);
+    QVERIFY(nlohmann::json::parse(refused.body) == nlohmann::json::parse(R"({"status":"error","error":4})"));
+    QVERIFY(log.contains("limit: feedback from 192.0.2.1 refused"));
+    QCOMPARE(fixture.service.refusals().feedbackPerClient.load(), 1u);
+    // Another address is not held back; the first one is served again once its bucket refills.
+    QCOMPARE(fixture.service.feedback(form("hello"), "192.0.2.2").status, 200);
+    clock.now += 6min;
+    QCOMPARE(fixture.service.feedback(form("hello"), "192.0.2.1").status, 200);
+    QCOMPARE(fixture.store.feedbackBytes(), 5 * form("hello").size());
+}
+
+void TestServerLimits::feedback_perMachineHoldsAcrossAddresses()
+{
+    ManualClock clock;
+    ServiceLimits limits;
+    limits.feedbackPerMachine = std::make_unique<TokenBuckets>(Rate{10, 3600s, 2}, clock.function());
+    Fixture fixture(std::move(limits));
+    const std::string machine = "&v5=" + fingerprint("machine-a");
+    QCOMPARE(fixture.service.feedback(form("one", machine), "192.0.2.1").status, 200);
+    QCOMPARE(fixture.service.feedback(form("two", machine), "198.51.100.7").status, 200);
+    auto refused = fixture.service.feedback(form("three", machine), "203.0.113.9");
+    QCOMPARE(refused.status, 429);
+    QCOMPARE(errorOf(refused), 4);
+    QCOMPARE(fixture.service.refusals().feedbackPerMachine.load(), 1u);
+    // Another machine, and a form without one, go on.
+    QCOMPARE(fixture.service.feedback(form("four", "&v5=" + fingerprint("machine-b")), "203.0.113.9").status,
+             200);
+    QCOMPARE(fixture.service.feedback(form("five"), "203.0.113.9").status, 200);
+}
+
+void TestServerLimits::feedback_storageCapCountsWhatIsStored()
+{
+    const std::string body = form(std::string(1000, 'm'));
+    QTemporaryDir dir;
+    const auto path = dir.filePath(QStringLiteral("weatherd.sqlite")).toStdString();
+    {
+        // Bodies stored before this start count too.
+        ServiceStore earlier(path);
+        earlier.addFeedback({"1", "a", "a@b", "m", "192.0.2.1", body});
+    }
+    ServiceStore store(path);
+    WeatherCache cache([](double, double) { return std::optional<Reading>(); });
+    VersionGate versions({"0.1.0"}, "0.1.0");
+    ServiceLimits limits;
+    limits.feedbackMaxBytes = 3 * body.size();
+    WeatherService service(cache, store, versions, nullptr, nullptr, std::move(limits));
+    QCOMPARE(service.feedback(body, "192.0.2.1").status, 200);
+    QCOMPARE(service.feedback(body, "192.0.2.2").status, 200);
+    auto refused = service.feedback(body, "192.0.2.3");
+    QCOMPARE(refused.status, 429);
+    QCOMPARE(errorOf(refused), 4);
+    QCOMPARE(service.refusals().feedbackStorageFull.load(), 1u);
+    QCOMPARE(store.feedbackBytes(), 3 * body.size());
+}
+
+void TestServerLimits::feedback_emptyMessageOrEmailRefused_data()
+{
+    QTest::addColumn<std::string>("body");
+    QTest::newRow("empty message") << std::string("&v1=1&v2=Ann&v3=ann@example.org&v4=");
+    QTest::newRow("blank message") << std::string("&v1=1&v2=Ann&v3=ann@example.org&v4= \r\n\t ");
+    QTest::newRow("no message") << std::string("&v1=1&v2=Ann&v3=ann@example.org");
+    QTest::newRow("empty e-mail") << std::string("&v1=1&v2=Ann&v3=&v4=hello");
+    QTest::newRow("no e-mail") << std::string("&v1=1&v2=Ann&v4=hello");
+}
+
+void TestServerLimits::feedback_emptyMessageOrEmailRefused()
+{
+    QFETCH(std::string, body);
+    Fixture fixture({});
+    auto reply = fixture.service.feedback(body, "192.0.2.1");
+    QCOMPARE(reply.status, 400);
+    QCOMPARE(errorOf(reply), 2);
+    QCOMPARE(fixture.store.feedbackBytes(), 0u);
+}
+
+void TestServerLimits::gate_newCellsPerClientSpentButCachedCellsServed()
+{
+    ManualClock clock;
+    ServiceLimits limits;
+    limits.newCellsPerClient = std::make_unique<TokenBuckets>(Rate{30, 60s, 30}, clock.function());
+    Fixture fixture(std::move(limits));
+    LogCapture log;
+    // A scan of distinct cells: 30 reach the upstream, the rest get error 3 at once.
+    int served = 0;
+    for (int i = 0; i < 100; ++i) {
+        auto reply = fixture.service.gate(cell(i), "192.0.2.1");
+        if (reply.status == 200)
+            ++served;
+        else
+            QCOMPARE(errorOf(reply), 3);
+    }
+    QCOMPARE(served, 30);
+    QCOMPARE(fixture.upstreamCalls, 30);
+    QCOMPARE(fixture.service.refusals().newCellsPerClient.load(), 70u);
+    QVERIFY(log.contains("limit: 192.0.2.1 asked for too many new cells"));
+    // The cells already cached are still served to the scanner, on the quick path too.
+    QCOMPARE(fixture.service.gate(cell(5), "192.0.2.1").status, 200);
+    QVERIFY(fixture.service.gateFromCache(cell(5)).has_value());
+    QCOMPARE(fixture.upstreamCalls, 30);
+    // Another client has its own budget; the scanner's comes back with time.
+    QCOMPARE(fixture.service.gate(cell(99), "192.0.2.2").status, 200);
+    clock.now += 2s;
+    QCOMPARE(fixture.service.gate(cell(98), "192.0.2.1").status, 200);
+}
+
+void TestServerLimits::gate_globalUpstreamCeiling()
+{
+    ManualClock clock;
+    ServiceLimits limits;
+    limits.upstreamCalls = std::make_unique<TokenBuckets>(Rate{600, 60s, 600}, clock.function());
+    Fixture fixture(std::move(limits));
+    // Many clients, a cell each: the ceiling holds in all.
+    int refused = 0;
+    for (int i = 0; i < 700; ++i)
+        refused +=
+            fixture.service.gate(cell(i), "10.0." + std::to_string(i / 250) + "." + std::to_string(i % 250))
+                .status == 503;
+    QCOMPARE(fixture.upstreamCalls, 600);
+    QCOMPARE(refused, 100);
+    QCOMPARE(fixture.service.refusals().upstreamCalls.load(), 100u);
+    QCOMPARE(fixture.service.gate(cell(0), "192.0.2.1").status, 200); // cached
+    clock.now += 1s;
+    QCOMPARE(fixture.service.gate(cell(650), "192.0.2.1").status, 200);
+}
+
+QTEST_GUILESS_MAIN(TestServerLimits)
+#include "tst_server_limits.moc"
