@@ -7,8 +7,7 @@
 #include <QTcpSocket>
 
 #include <boost/asio/buffer.hpp>
-#include <boost/beast/http/parser.hpp>
-#include <boost/beast/http/string_body.hpp>
+#include <boost/beast/http/basic_parser.hpp>
 
 #include <algorithm>
 #include <condition_variable>
@@ -143,6 +142,39 @@ std::optional<QList<QHostAddress>> resolve(const QString &host, int milliseconds
         return std::nullopt;
     return lookup->addresses;
 }
+
+// Keeps of an answer only what the exchange uses: the status, to pass over interim answers, and the
+// body, which Beast hands over with the chunk framing taken off. Framing, limits and the keep-alive
+// decision are the base parser's.
+class AnswerParser final : public http::basic_parser<false>
+{
+public:
+    int status() const { return m_status; }
+    const QByteArray &body() const { return m_body; }
+
+private:
+    using string_view = boost::beast::string_view;
+    using error_code = boost::system::error_code;
+
+    void on_request_impl(http::verb, string_view, string_view, int, error_code &) override {}
+    void on_response_impl(int code, string_view, int, error_code &) override { m_status = code; }
+    void on_field_impl(http::field, string_view, string_view, error_code &) override {}
+    void on_header_impl(error_code &) override {}
+    void on_body_init_impl(const boost::optional<std::uint64_t> &, error_code &) override {}
+    size_t on_body_impl(string_view data, error_code &) override { return append(data); }
+    void on_chunk_header_impl(std::uint64_t, string_view, error_code &) override {}
+    size_t on_chunk_body_impl(std::uint64_t, string_view data, error_code &) override { return append(data); }
+    void on_finish_impl(error_code &) override {}
+
+    size_t append(string_view data)
+    {
+        m_body.append(data.data(), qsizetype(data.size()));
+        return data.size();
+    }
+
+    int m_status = 0;
+    QByteArray m_body;
+};
 
 // The connection kept alive between calls on one thread.
 struct KeptConnection
@@ -287,8 +319,7 @@ private:
 
     HttpAnswer receive(QTcpSocket &socket)
     {
-        using Parser = http::response_parser<http::string_body>;
-        std::optional<Parser> parser;
+        std::optional<AnswerParser> parser;
         const auto newParser = [&] {
             parser.emplace();
             parser->eager(true);
@@ -310,7 +341,7 @@ private:
                     return parseFailure(error, buffer);
                 if (!parser->is_done())
                     continue;
-                const unsigned status = parser->get().result_int();
+                const int status = parser->status();
                 if (status / 100 == 1 && status != 101) {
                     newParser(); // an interim answer: the real one follows
                     continue;
@@ -325,7 +356,7 @@ private:
                         std::optional<std::uint64_t> length;
                         if (parser->is_header_done() && parser->content_length())
                             length = *parser->content_length();
-                        return timedOut(parser->is_header_done() ? parser->get().body().size() : 0, length);
+                        return timedOut(std::uint64_t(parser->body().size()), length);
                     }
                     return failure(QStringLiteral("Recv failure: ") + socket.errorString());
                 }
@@ -343,17 +374,16 @@ private:
         }
     }
 
-    HttpAnswer delivered(http::response_parser<http::string_body> &parser)
+    static HttpAnswer delivered(const AnswerParser &parser)
     {
         HttpAnswer answer;
         answer.delivered = true;
-        const std::string &body = parser.get().body();
-        answer.body = QByteArray(body.data(), qsizetype(body.size()));
+        answer.body = parser.body();
         return answer;
     }
 
     // The server closed the connection: the end of a body read to the close, or an answer cut off.
-    HttpAnswer closed(http::response_parser<http::string_body> &parser)
+    HttpAnswer closed(AnswerParser &parser)
     {
         if (m_received == 0)
             return failure(QStringLiteral("Empty reply from server"));

@@ -1,11 +1,13 @@
 // Times the client's requests against a loopback server. bench_service HOST COUNT prints
 // "name requests/s median-microseconds failures" for isConnected, the gate request, the gate
 // request's exchange alone (makeRequestToURL with the six pairs made once, so without reading the
-// machine id, the language and the digests afresh), and the floor for both: the same request bytes
-// written and the answer read over a plain kept-alive socket, with no log, no JSON and nothing
-// else (raw-probe, raw-gate). bench_service HOST --gate-url prints the gate address with the six
-// pairs as the client sends them.
+// machine id, the language and the digests afresh), its transport alone (gate-transport: the same
+// address through the HTTP client, without pair text, JSON or log), and the floor for them all: the
+// same request bytes written and the answer read over a plain kept-alive socket, with nothing else
+// (raw-probe, raw-gate). bench_service HOST --gate-url prints the gate address with the six pairs as
+// the client sends them.
 #include "BuildInfo.h"
+#include "HttpClient.h"
 #include "WXWeather.h"
 
 #include <QCoreApplication>
@@ -149,6 +151,10 @@ int main(int argc, char **argv)
     RawClient raw(quint16(host.section(u':', -1).toUInt()));
     const std::string probeRequest = requestBytes("/check/");
     const std::string gateRequest = requestBytes(target);
+    // The transport alone, from the same address bytes: no pair text, no JSON, no log.
+    const QByteArray gateUrl = "http://" + host.toUtf8() + target;
+    measure("gate-transport", count,
+            [&] { return nimbara::sendHttpRequest(gateUrl, nullptr, 10000, 1024 * 1024).delivered; });
     measure("raw-probe", count, [&] { return raw.request(probeRequest); });
     measure("raw-gate", count, [&] { return raw.request(gateRequest); });
     return 0;

@@ -67,6 +67,8 @@ awk '
         median["isConnected WXWeather"] / median["isConnected raw-socket"],
         median["gate-exchange WXWeather"] / median["gate raw-socket"],
         median["gate WXWeather"] / median["gate raw-socket"]
+      printf "median ratio of the transport alone / raw socket: %.2f\n",
+        median["gate-transport WXWeather"] / median["gate raw-socket"]
       printf "median ratio WXWeather / curl: isConnected %.2f, gate-exchange %.2f, gate %.2f\n",
         median["isConnected WXWeather"] / median["isConnected curl"],
         median["gate-exchange WXWeather"] / median["gate curl"],
