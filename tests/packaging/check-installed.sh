@@ -46,6 +46,9 @@ files=(
   /usr/share/applications/nimbara.desktop
   /usr/share/icons/hicolor/scalable/apps/nimbara.svg
   /usr/lib/systemd/user/nimbara-weatherd.service
+  /usr/lib/systemd/system/nimbara-weatherd@.service
+  /usr/share/doc/nimbara-weatherd/examples/README.md
+  /usr/share/doc/nimbara-weatherd/examples/nimbara-weatherd.conf
 )
 for lang in en de fr es ru; do files+=("/usr/share/nimbara/translations/nimbara_$lang.qm"); done
 files+=(/usr/share/man/man1/nimbara.1.gz /usr/share/man/man1/nimbara-weatherd.1.gz)
@@ -59,6 +62,8 @@ for size in 16 22 24 32 48 64 128 256; do
 done
 grep -qx 'ExecStart=/usr/bin/nimbara-weatherd' /usr/lib/systemd/user/nimbara-weatherd.service ||
   fail "the user unit does not start /usr/bin/nimbara-weatherd"
+grep -q '^ExecStart=/usr/bin/nimbara-weatherd --listen 127.0.0.1 --port %i ' /usr/lib/systemd/system/nimbara-weatherd@.service ||
+  fail "the fleet's unit does not start /usr/bin/nimbara-weatherd on its instance's port"
 if command -v desktop-file-validate >/dev/null; then
   desktop-file-validate /usr/share/applications/nimbara.desktop || fail "the launcher is not a valid desktop entry"
 fi
