@@ -3,6 +3,7 @@
 
 #include "Routes.h"
 #include "ServerTestSupport.h"
+#include "http/TrustedProxies.h"
 #include "places/AddressLocator.h"
 #include "places/PlaceSearch.h"
 #include "places/PlacesService.h"
@@ -55,6 +56,7 @@ private slots:
     void locate_placesPublicAddressesOnly();
     void locate_withoutDatabaseIsError3();
     void locate_overHttpFromLoopbackIsError3();
+    void locate_behindTrustedProxyPlacesTheForwardedClient();
     void addressLocator_opensDirectoryOfDatabases();
 
 private:
@@ -235,10 +237,13 @@ void TestServerPlaces::places_error3UntilIndexIsBuilt()
 // The place routes on a real server on 127.0.0.1, for the span of one test.
 struct PlaceServer
 {
-    explicit PlaceServer(const PlacesService &places)
+    explicit PlaceServer(const PlacesService &places,
+                         std::function<std::string(const Request &)> clientAddress = nullptr)
         : server(options())
     {
         addPlaceRoutes(server, places);
+        if (clientAddress)
+            server.setClientAddressResolver(std::move(clientAddress));
         port = server.bindAndListen("127.0.0.1", 0);
         thread = std::thread([this] { server.run(); });
         while (!server.isRunning())
@@ -349,6 +354,22 @@ void TestServerPlaces::locate_overHttpFromLoopbackIsError3()
     auto response = rawGet(server.port, "/api/0.5/locate?&v4=en");
     QCOMPARE(response.status, 200);
     QCOMPARE(bytes(response.body), QByteArray(R"({"status":"error","error":3})"));
+}
+
+void TestServerPlaces::locate_behindTrustedProxyPlacesTheForwardedClient()
+{
+    // nginx on this machine forwards the client's address; only a trusted peer is believed.
+    std::string error;
+    auto proxies = TrustedProxies::parse("127.0.0.1/32", error);
+    QVERIFY2(proxies, error.c_str());
+    PlaceServer server(*service, [proxies = std::move(*proxies)](const Request &request) {
+        return proxies.clientAddress(request.peerAddress, request.header("X-Forwarded-For"));
+    });
+    auto response = sendRaw(server.port, "GET /api/0.5/locate?&v4=en HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                                         "X-Forwarded-For: 81.2.69.160\r\nConnection: close\r\n\r\n");
+    QCOMPARE(response.status, 200);
+    auto body = nlohmann::json::parse(response.body);
+    QCOMPARE(field(body["data"], "name"), QByteArray("Berlin"));
 }
 
 void TestServerPlaces::addressLocator_opensDirectoryOfDatabases()
