@@ -7,6 +7,9 @@
 #include <unicode/regex.h>
 #include <unicode/unistr.h>
 
+#include <QLocale>
+#include <QPalette>
+
 #include <iterator>
 #include <limits>
 
@@ -22,6 +25,13 @@ static_assert(std::size(kEmailPattern) - 1 == 430);
 // Steps of ICU's match engine, in units of about 10,000 steps (a few milliseconds): far beyond what
 // any real address needs, small enough that a hostile text cannot freeze the form while it is typed.
 constexpr int32_t kMatchTimeLimit = 100;
+
+// The longest body the form can send: "&v1=" and a type of at most 20 characters, then the three
+// texts at three bytes per UTF-16 unit, each after its "&vN=".
+constexpr qint64 kLongestBody = 4 + 20 + 4 + 3 * qint64(WXFeedbackWindow::kNameMaxLength) + 4 +
+                                3 * qint64(WXFeedbackWindow::kEmailMaxLength) + 4 +
+                                3 * qint64(WXFeedbackWindow::kMessageMaxLength);
+static_assert(kLongestBody <= NIMBARA_FEEDBACK_MAX_BYTES, "the form could send more than the service takes");
 
 const icu::RegexPattern *emailPattern()
 {
@@ -62,6 +72,9 @@ WXFeedbackWindow::WXFeedbackWindow(QWidget *parent)
     m_ui->sendButton->setText(localized("FEEDBACK_SEND"));
     m_ui->notice->setText(localized("FEEDBACK_NOT_SENT"));
     m_ui->notice->hide();
+    m_ui->nameField->setMaxLength(kNameMaxLength);
+    m_ui->emailField->setMaxLength(kEmailMaxLength);
+    showMessageCount();
 
     // Every change of a field re-validates, the emptying after a send included, so the button
     // never offers to send an incomplete form.
@@ -79,6 +92,22 @@ WXFeedbackWindow::~WXFeedbackWindow() = default;
 void WXFeedbackWindow::controlTextDidChange(QObject *)
 {
     m_ui->sendButton->setEnabled(validate());
+    showMessageCount();
+}
+
+void WXFeedbackWindow::showMessageCount()
+{
+    // A pasted text may run past the limit: it stays in the field for the user to shorten, and the
+    // count says by how much.
+    const qsizetype length = m_ui->messageField->toPlainText().size();
+    const QLocale locale;
+    m_ui->messageCount->setText(locale.toString(length) + QStringLiteral(" / ") +
+                                locale.toString(kMessageMaxLength));
+    QPalette palette = this->palette();
+    if (length > kMessageMaxLength)
+        palette.setColor(QPalette::WindowText, QColor(0xc0, 0x1c, 0x28));
+    m_ui->messageCount->setPalette(palette);
+    m_ui->messageCount->setVisible(length >= kMessageCountFrom);
 }
 
 bool WXFeedbackWindow::validate() const
@@ -90,7 +119,8 @@ bool WXFeedbackWindow::validate() const
         return false;
     if (!validateEmail(m_ui->emailField->text()))
         return false;
-    return !m_ui->messageField->toPlainText().isEmpty();
+    const QString message = m_ui->messageField->toPlainText();
+    return !message.isEmpty() && message.size() <= kMessageMaxLength;
 }
 
 bool WXFeedbackWindow::validateEmail(const QString &email)

@@ -61,7 +61,8 @@ bool WXWeather::sendType(qint64 type, const QString &name, const QString &email,
     data.insert(QStringLiteral("v2"), name);
     data.insert(QStringLiteral("v3"), email);
     data.insert(QStringLiteral("v4"), message);
-    return !makePostRequestToURL(apiAddress("feedback"), data).isNull();
+    const QVariant answer = makePostRequestToURL(apiAddress("feedback"), data);
+    return answer.toMap().value(QStringLiteral("status")) == QVariant(QStringLiteral("ok"));
 }
 
 QVariant WXWeather::getWeatherByLatitude(double latitude, double longitude)

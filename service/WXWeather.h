@@ -12,7 +12,8 @@ class WXWeather
 public:
     WXWeather() = delete;
 
-    // The feedback request. True when the service answered with a non-empty JSON value.
+    // The feedback request. True only when the service says it stored the message ("status" "ok");
+    // a refusal, an error page or no answer is false, so that the caller keeps what was written.
     static bool sendType(qint64 type, const QString &name, const QString &email, const QString &message);
     // The gate request: the decoded response envelope (QVariantMap), or null.
     static QVariant getWeatherByLatitude(double latitude, double longitude);

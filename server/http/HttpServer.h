@@ -23,7 +23,8 @@ struct HttpOptions
     std::chrono::milliseconds writeTimeout{10000};
     size_t maxTargetBytes = 8 * 1024;
     size_t maxHeadBytes = 16 * 1024;
-    size_t maxBodyBytes = 64 * 1024;
+    // The feedback form holds its fields within the same number.
+    size_t maxBodyBytes = NIMBARA_FEEDBACK_MAX_BYTES;
     size_t maxConnections = 20000;
     size_t maxConnectionsPerClient = 256;
     size_t maxRequestsPerConnection = 10000;

@@ -5,6 +5,7 @@
 #include <QButtonGroup>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
@@ -72,6 +73,8 @@ private slots:
     void send_postsAndEmptiesFields();
     void send_failureKeepsTextsAndSaysSo_data();
     void send_failureKeepsTextsAndSaysSo();
+    void message_limitStopsTheSendAndShowsTheCount();
+    void longestForm_fitsWhatTheServiceTakes();
 
 private:
     std::unique_ptr<LoopbackServer> server;
@@ -228,6 +231,13 @@ void TestFeedbackWindow::send_failureKeepsTextsAndSaysSo_data()
     QTest::newRow("service down") << QByteArray();
     QTest::newRow("empty JSON answer") << LoopbackServer::answer(200, "{}");
     QTest::newRow("error page") << LoopbackServer::answer(502, "<html>Bad Gateway</html>", "text/html");
+    // The service's own refusals are answers too, but nothing was stored.
+    QTest::newRow("413 too large") << LoopbackServer::answer(413, R"({"status":"error","error":2})");
+    QTest::newRow("415 wrong type") << LoopbackServer::answer(415, R"({"status":"error","error":2})");
+    QTest::newRow("429 too many") << LoopbackServer::answer(429, R"({"status":"error","error":3})");
+    QTest::newRow("500 not stored") << LoopbackServer::answer(500, R"({"status":"error","error":3})");
+    QTest::newRow("200 with error 3") << LoopbackServer::answer(200, R"({"status":"error","error":3})");
+    QTest::newRow("200 without status") << LoopbackServer::answer(200, R"({"stored":true})");
 }
 
 void TestFeedbackWindow::send_failureKeepsTextsAndSaysSo()
@@ -275,6 +285,62 @@ void TestFeedbackWindow::send_failureKeepsTextsAndSaysSo()
     QVERIFY(form.notice->isHidden());
     QCOMPARE(form.nameField->text(), QString());
     QCOMPARE(form.messageField->toPlainText(), QString());
+}
+
+void TestFeedbackWindow::message_limitStopsTheSendAndShowsTheCount()
+{
+    WXFeedbackWindow window;
+    Form form(window);
+    auto *count = window.findChild<QLabel *>(QStringLiteral("messageCount"));
+    QVERIFY(count);
+    window.show();
+    form.type(QStringLiteral("Jane"), QStringLiteral("jane@example.com"), QStringLiteral("Hi"));
+    QVERIFY(form.sendButton->isEnabled());
+    QVERIFY(!count->isVisibleTo(&window));
+
+    // Near the limit the count shows; at the limit the form still goes out.
+    form.messageField->setPlainText(QString(WXFeedbackWindow::kMessageCountFrom, u'a'));
+    QVERIFY(count->isVisibleTo(&window));
+    QVERIFY(count->text().startsWith(QLocale().toString(WXFeedbackWindow::kMessageCountFrom)));
+    form.messageField->setPlainText(QString(WXFeedbackWindow::kMessageMaxLength, u'a'));
+    QVERIFY(form.sendButton->isEnabled());
+
+    // One past it (a paste), and the text stays for the user to shorten while the button is off.
+    const QString pasted(WXFeedbackWindow::kMessageMaxLength + 1, u'a');
+    form.messageField->setPlainText(pasted);
+    QVERIFY(!form.sendButton->isEnabled());
+    QCOMPARE(form.messageField->toPlainText(), pasted);
+    QCOMPARE(count->text(), QLocale().toString(WXFeedbackWindow::kMessageMaxLength + 1) +
+                                QStringLiteral(" / ") +
+                                QLocale().toString(WXFeedbackWindow::kMessageMaxLength));
+    form.messageField->moveCursor(QTextCursor::End);
+    QTest::keyClick(form.messageField, Qt::Key_Backspace);
+    QVERIFY(form.sendButton->isEnabled());
+
+    // The name and the e-mail fields take no more than their limits.
+    QCOMPARE(form.nameField->maxLength(), WXFeedbackWindow::kNameMaxLength);
+    QCOMPARE(form.emailField->maxLength(), WXFeedbackWindow::kEmailMaxLength);
+}
+
+void TestFeedbackWindow::longestForm_fitsWhatTheServiceTakes()
+{
+    // Every field full, of letters that take three bytes each in UTF-8.
+    WXFeedbackWindow window;
+    Form form(window);
+    window.show();
+    QTest::mouseClick(form.selectedType->button(3), Qt::LeftButton);
+    form.nameField->setText(QString(WXFeedbackWindow::kNameMaxLength + 10, u'\u20ac'));
+    QString email = QString(WXFeedbackWindow::kEmailMaxLength, u'a');
+    email.replace(email.size() - 6, 6, QStringLiteral("@b.org"));
+    form.emailField->setText(email);
+    form.messageField->setPlainText(QString(WXFeedbackWindow::kMessageMaxLength, u'\u20ac'));
+    QVERIFY(form.sendButton->isEnabled());
+
+    QTest::mouseClick(form.sendButton, Qt::LeftButton);
+    QCOMPARE(server->requests().size(), 1);
+    const QByteArray body = server->requests()[0].body;
+    QCOMPARE(pairs(body).value("v2").size(), 3 * WXFeedbackWindow::kNameMaxLength);
+    QVERIFY2(body.size() <= NIMBARA_FEEDBACK_MAX_BYTES, QByteArray::number(body.size()).constData());
 }
 
 QTEST_MAIN(TestFeedbackWindow)

@@ -18,6 +18,8 @@ namespace {
 const QString kEmptyJson = QStringLiteral(" ! ERROR : empty JSON response");
 const QString kRequestError = QStringLiteral(" ! ERROR : request error ");
 const QByteArray kOkBody = R"({"ok":true})";
+// What the service answers once it stored a feedback message.
+const QByteArray kStoredBody = R"({"status":"ok"})";
 const QVariantMap kOkResult{{QStringLiteral("ok"), true}};
 
 // "127.0.0.1:port" of a port that nothing listens on.
@@ -494,11 +496,16 @@ void TestWXWeather::feedback_postsFourPairs_data()
 
     QTest::newRow("type 2, texts as entered")
         << qint64(2) << QStringLiteral("Ann & Bob") << QStringLiteral("ann+bob@example.org")
-        << QString::fromUtf8("Line one\nx=1 & y=2 \xc3\x84\xc3\x96\xe2\x82\xac") << kOkBody << true;
+        << QString::fromUtf8("Line one\nx=1 & y=2 \xc3\x84\xc3\x96\xe2\x82\xac") << kStoredBody << true;
     QTest::newRow("negative type, empty texts, empty answer")
         << qint64(-1) << QString() << QString() << QString() << QByteArray("{}") << false;
     QTest::newRow("largest type") << std::numeric_limits<qint64>::max() << QStringLiteral("n")
-                                  << QStringLiteral("e") << QStringLiteral("m") << kOkBody << true;
+                                  << QStringLiteral("e") << QStringLiteral("m") << kStoredBody << true;
+    // Answers, but not "stored": the caller must keep the message.
+    QTest::newRow("refused") << qint64(1) << QStringLiteral("n") << QStringLiteral("e") << QStringLiteral("m")
+                             << QByteArray(R"({"status":"error","error":2})") << false;
+    QTest::newRow("any other object")
+        << qint64(1) << QStringLiteral("n") << QStringLiteral("e") << QStringLiteral("m") << kOkBody << false;
 }
 
 void TestWXWeather::feedback_postsFourPairs()
