@@ -67,6 +67,20 @@ void WXDesktopWindow::locationManagerDidUpdateToLocation(nimbara::LocationSource
     log(QStringLiteral("got new location"));
     cachedLocation = newLocation;
     locationUnknown = false;
+    if (movedAwayFromWeather(newLocation))
+        isUpdated = false;
+}
+
+void WXDesktopWindow::resumeLocationUpdates()
+{
+    if (locationManager && locationManager->locationServicesEnabled())
+        locationManager->startUpdatingLocation();
+}
+
+bool WXDesktopWindow::movedAwayFromWeather(const QGeoCoordinate &position) const
+{
+    return weatherLocation && position.isValid() && weatherLocation->isValid() &&
+           position.distanceTo(*weatherLocation) > kMovedDistanceMeters;
 }
 
 void WXDesktopWindow::locationManagerDidChangeAuthorizationStatus(nimbara::LocationSource * /*manager*/,

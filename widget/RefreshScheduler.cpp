@@ -8,32 +8,17 @@
 
 using namespace nimbara;
 
-namespace {
-
-// The end-to-end tests run the real program with a shorter check interval; the seam exists only
-// for a test run (NIMBARA_TEST=1) and never changes how connected time is counted.
-int testCheckDelayMilliseconds(int milliseconds)
-{
-    static const int overridden = [] {
-        if (qEnvironmentVariable("NIMBARA_TEST") != QLatin1String("1"))
-            return 0;
-        return qEnvironmentVariableIntValue("NIMBARA_TEST_CHECK_INTERVAL_MS");
-    }();
-    return overridden > 0 ? overridden : milliseconds;
-}
-
-} // namespace
-
 void WXDesktopWindow::start()
 {
     // The delay in nanoseconds, cut toward zero, then whole milliseconds for the timer.
     const qint64 delayNs = qint64(checkInterval * 1'000'000'000.0);
-    checkTimer->start(testCheckDelayMilliseconds(int(delayNs / 1'000'000)));
+    checkTimer->start(int(delayNs / 1'000'000));
 }
 
 void WXDesktopWindow::checkTick()
 {
     log(QStringLiteral("checking for internet connection"));
+    bool hourlyRefresh = false;
     if (isConnected()) {
         if (!isUpdated) {
             // Only an update that could run (a position is known) may mark the weather current;
@@ -47,6 +32,7 @@ void WXDesktopWindow::checkTick()
         }
         current = qint32(double(current) + checkInterval);
         if (current >= refreshInterval) {
+            hourlyRefresh = true;
             isUpdated = false;
             getWeather(cachedLocation);
             current = 0;
@@ -56,6 +42,9 @@ void WXDesktopWindow::checkTick()
         isUpdated = false;
     }
     log(QStringLiteral("%1/%2").arg(current).arg(refreshInterval));
+    // After the counter line: a source that reports at once must not break into the tick's lines.
+    if (hourlyRefresh)
+        resumeLocationUpdates();
     start();
 }
 
@@ -64,6 +53,7 @@ void WXDesktopWindow::receiveWakeNote(QObject * /*notification*/)
     log(QStringLiteral("awake"));
     isUpdated = false;
     getWeather(cachedLocation);
+    resumeLocationUpdates();
 }
 
 void WXDesktopWindow::observeWakeNotes()

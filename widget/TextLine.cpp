@@ -7,7 +7,11 @@ namespace nimbara {
 
 TextLine::TextLine(QWidget *parent)
     : QLabel(parent)
-{}
+{
+    // The texts come from the network and the settings: never markup, and never a document layout
+    // that a long hostile text could stall.
+    setTextFormat(Qt::PlainText);
+}
 
 TextLine::~TextLine() = default;
 

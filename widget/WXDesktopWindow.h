@@ -79,6 +79,9 @@ public:
     void changeLocationSource();
     // The "positionSource" value of the service's guess from the network address.
     static inline const QString kNetworkPositionSource = QStringLiteral("network");
+    // A delivered position farther than this from the one the shown weather is for makes the
+    // weather no longer current.
+    static constexpr double kMovedDistanceMeters = 1000.0;
 
     // Weather (WeatherDisplay.cpp).
     void getWeather(const std::optional<QGeoCoordinate> &location);
@@ -144,6 +147,8 @@ public:
     std::optional<QGeoCoordinate> cachedLocation;
     // The source was told that nobody can say where the machine is, and no position came since.
     bool locationUnknown = false;
+    // The position the weather on display was fetched for; none before the first success.
+    std::optional<QGeoCoordinate> weatherLocation;
     // The proportion (width to height) fixed at start-up that user resizes keep.
     QSizeF aspectRatio;
 
@@ -166,6 +171,10 @@ private:
     void connectActions();
     void layoutOutlets();
     nimbara::LocationSource *makeLocationManager();
+    // Starts the deliveries again after a success stopped them, so that a machine carried
+    // elsewhere is noticed; quiet, so that the tick's log keeps its order.
+    void resumeLocationUpdates();
+    bool movedAwayFromWeather(const QGeoCoordinate &position) const;
     void observeWakeNotes();
     void keepStripFromPointerWhileLocked();
 

@@ -10,6 +10,7 @@
 
 #include <cmath>
 #include <limits>
+#include <optional>
 
 using namespace nimbara;
 
@@ -48,14 +49,23 @@ bool fitsInt32(double number)
            number <= double(std::numeric_limits<qint32>::max());
 }
 
-// A temperature cut toward zero; what is not a number, or does not fit, reads as 0 like a missing one.
-qint32 temperatureIn(const QVariant &data, bool celsius)
+// The temperature in the unit chosen, cut toward zero; none when it is missing, not a number or
+// does not fit.
+std::optional<qint32> knownTemperatureIn(const QVariant &data, bool celsius)
 {
     const QVariant value = data.toMap().value(celsius ? kCelsius : kTemp);
     if (!isNumber(value))
-        return 0;
+        return std::nullopt;
     const double number = std::trunc(value.toDouble());
-    return fitsInt32(number) ? qint32(number) : 0;
+    if (!fitsInt32(number))
+        return std::nullopt;
+    return qint32(number);
+}
+
+// As the weather line reads it: an unknown temperature is 0.
+qint32 temperatureIn(const QVariant &data, bool celsius)
+{
+    return knownTemperatureIn(data, celsius).value_or(0);
 }
 
 // A member's text upper-cased (language-independent); what is not text reads as empty like a missing one.
@@ -71,6 +81,7 @@ QString weatherLine(qint32 temperature, const QString &condition)
 }
 
 // The service error code; a missing or unreadable one is -1, a code the widget does nothing for.
+// The answer's text is in the log already, from the exchange.
 int errorCodeOf(const QVariantMap &envelope)
 {
     const QVariant value = envelope.value(kError);
@@ -79,31 +90,7 @@ int errorCodeOf(const QVariantMap &envelope)
         if (number == std::trunc(number) && fitsInt32(number))
             return int(number);
     }
-    log(QStringLiteral(" ! ERROR : service error without a readable code"));
     return -1;
-}
-
-// Says in the log what in an answer does not have the expected type; the display treats such a
-// member as missing.
-void logWrongTypes(const QVariantMap &envelope)
-{
-    if (envelope.contains(kData) && envelope.value(kData).typeId() != QMetaType::QVariantMap) {
-        log(QStringLiteral(" ! ERROR : weather data is not an object"));
-        return;
-    }
-    const QVariantMap data = envelope.value(kData).toMap();
-    for (const QString &member : {kTemp, kCelsius}) {
-        if (!data.contains(member))
-            continue;
-        if (!isNumber(data.value(member)))
-            log(QStringLiteral(" ! ERROR : weather data member %1 is not a number").arg(member));
-        else if (!fitsInt32(std::trunc(data.value(member).toDouble())))
-            log(QStringLiteral(" ! ERROR : weather data member %1 is out of range").arg(member));
-    }
-    for (const QString &member : {kCondition, kLocation}) {
-        if (data.contains(member) && !isText(data.value(member)))
-            log(QStringLiteral(" ! ERROR : weather data member %1 is not text").arg(member));
-    }
 }
 
 } // namespace
@@ -116,19 +103,17 @@ void WXDesktopWindow::getWeather(const std::optional<QGeoCoordinate> &location)
     isUpdating = true;
 
     const QVariant answer = WXWeather::getWeatherByLatitude(location->latitude(), location->longitude());
+    // Nothing, or a JSON array: no envelope either way.
     if (answer.typeId() != QMetaType::QVariantMap) {
-        // Nothing, or a JSON array: no envelope either way.
-        if (!answer.isNull())
-            log(QStringLiteral(" ! ERROR : weather answer is not an object"));
         errors = true;
         isUpdating = false;
         return;
     }
     const QVariantMap envelope = answer.toMap();
-    data = envelope.value(kData);
 
     const QVariant status = envelope.value(kStatus);
     if (isText(status) && status.toString() == kError) {
+        data = envelope.value(kData);
         switch (errorCodeOf(envelope)) {
         case 0:
             ui->title->setText(localized("OUTDATED_VERSION"));
@@ -149,10 +134,19 @@ void WXDesktopWindow::getWeather(const std::optional<QGeoCoordinate> &location)
         return;
     }
 
-    logWrongTypes(envelope);
+    // A success that carries no weather is a failed update: nothing to show, nothing made current,
+    // and the positions keep coming.
+    if (envelope.value(kData).typeId() != QMetaType::QVariantMap) {
+        errors = true;
+        isUpdating = false;
+        return;
+    }
+
+    data = envelope.value(kData);
     const bool celsius = SettingsStore::boolForKey(key::celsius);
     ui->title->setText(weatherLine(temperatureIn(data, celsius), upperTextIn(data, kCondition)));
     ui->subtitle->setText(upperTextIn(data, kLocation));
+    weatherLocation = *location;
     isUpdated = true;
     if (locationManager)
         locationManager->stopUpdatingLocation();
@@ -162,6 +156,10 @@ void WXDesktopWindow::getWeather(const std::optional<QGeoCoordinate> &location)
 
 void WXDesktopWindow::didPressReloadButton(QObject * /*sender*/)
 {
+    // Without a temperature there is nothing to convert: the lines keep what they show.
     const bool celsius = SettingsStore::boolForKey(key::celsius);
-    ui->title->setText(weatherLine(temperatureIn(data, celsius), upperTextIn(data, kCondition)));
+    const std::optional<qint32> temperature = knownTemperatureIn(data, celsius);
+    if (!temperature)
+        return;
+    ui->title->setText(weatherLine(*temperature, upperTextIn(data, kCondition)));
 }

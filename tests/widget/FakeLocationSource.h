@@ -2,6 +2,10 @@
 
 #include "LocationSource.h"
 
+#include <QGeoCoordinate>
+
+#include <optional>
+
 // The location service replaced for widget tests: it reports what the test tells it and counts
 // what the widget asks of it.
 class FakeLocationSource : public nimbara::LocationSource
@@ -18,6 +22,9 @@ public:
     {
         ++starts;
         updating = true;
+        // Like a real source, it reports where the machine is as soon as it is started.
+        if (position)
+            deliver(position->latitude(), position->longitude());
     }
     void stopUpdatingLocation() override
     {
@@ -33,4 +40,6 @@ public:
     bool updating = false;
     int starts = 0;
     int stops = 0;
+    // Where the machine is; none: the fake reports only what deliver() is told.
+    std::optional<QGeoCoordinate> position;
 };

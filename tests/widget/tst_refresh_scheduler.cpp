@@ -61,6 +61,10 @@ private slots:
     void firstTickBeforePosition_nextTickAfterPositionFetches();
     void wakeWhileCurrent_fetchesAndKeepsTheCount();
     void wakeWithoutNetwork_firstConnectedTickFetches();
+    void movedMachine_nextFetchIsForTheNewPlace_data();
+    void movedMachine_nextFetchIsForTheNewPlace();
+    void unreadableAnswer_tickLogKeepsItsOrder_data();
+    void unreadableAnswer_tickLogKeepsItsOrder();
     void start_armsOneTickAfterTheEndOfThePrevious();
     void startUp_armsTheTickAndObservesWakes();
 
@@ -292,6 +296,86 @@ void TestRefreshScheduler::wakeWithoutNetwork_firstConnectedTickFetches()
     QCOMPARE(gateRequests(), 2);
     QVERIFY(w.isUpdated);
     QVERIFY(!w.errors);
+}
+
+void TestRefreshScheduler::movedMachine_nextFetchIsForTheNewPlace_data()
+{
+    QTest::addColumn<bool>("wake"); // false: the hourly refresh
+    QTest::addColumn<QGeoCoordinate>("destination");
+    QTest::addColumn<bool>("fetches");
+
+    const QGeoCoordinate paris(48.8566, 2.3522);
+    // About 550 m east of the first position: the same place.
+    const QGeoCoordinate nearby(51.5074, -0.1198);
+    QTest::newRow("wake, carried to Paris") << true << paris << true;
+    QTest::newRow("hourly refresh, carried to Paris") << false << paris << true;
+    QTest::newRow("wake, moved down the street") << true << nearby << false;
+    QTest::newRow("hourly refresh, moved down the street") << false << nearby << false;
+}
+
+void TestRefreshScheduler::movedMachine_nextFetchIsForTheNewPlace()
+{
+    QFETCH(bool, wake);
+    QFETCH(QGeoCoordinate, destination);
+    QFETCH(bool, fetches);
+
+    // A laptop in London: its weather is fetched and the deliveries stop.
+    WXDesktopWindow &w = *m_window;
+    w.cachedLocation.reset();
+    m_source->position = QGeoCoordinate(51.5074, -0.1278);
+    w.updateLocation();
+    w.checkTick();
+    QCOMPARE(gateRequests(), 1);
+    QVERIFY(w.isUpdated);
+    QVERIFY(!m_source->updating);
+
+    // Carried elsewhere while asleep, or while the hour ran.
+    m_source->position = destination;
+    if (wake) {
+        w.receiveWakeNote(nullptr);
+    } else {
+        w.current = w.refreshInterval - 15;
+        w.checkTick();
+    }
+    QCOMPARE(gateRequests(), 2);
+    QCOMPARE(w.cachedLocation, std::optional<QGeoCoordinate>(destination));
+    QCOMPARE(w.isUpdated, !fetches);
+
+    m_server->clear();
+    w.checkTick();
+    if (!fetches) {
+        QCOMPARE(gateRequests(), 0);
+        return;
+    }
+    QCOMPARE(gateRequests(), 1);
+    const QByteArray line = m_server->requests()[0].requestLine;
+    QVERIFY2(line.contains("&v1=48.8566") && line.contains("&v2=2.3522"), line.constData());
+    QVERIFY(w.isUpdated);
+    QVERIFY(!m_source->updating);
+}
+
+void TestRefreshScheduler::unreadableAnswer_tickLogKeepsItsOrder_data()
+{
+    QTest::addColumn<QByteArray>("reply");
+    QTest::newRow("error without a code") << QByteArray(R"({"status":"error"})");
+    QTest::newRow("error code as text") << QByteArray(R"({"status":"error","error":"3"})");
+    QTest::newRow("answer is an array") << QByteArray(R"([{"status":"ok"}])");
+    QTest::newRow("members of the wrong type")
+        << QByteArray(R"({"status":"ok","data":{"celsius":"21","condition":5,"location":7}})");
+    QTest::newRow("data is an array") << QByteArray(R"({"status":"ok","data":[21]})");
+}
+
+void TestRefreshScheduler::unreadableAnswer_tickLogKeepsItsOrder()
+{
+    QFETCH(QByteArray, reply);
+    setReply(reply);
+    WXDesktopWindow &w = *m_window;
+
+    // Only the exchange's own line (the answer's text) joins the tick's lines.
+    LogCapture capture;
+    w.checkTick();
+    QCOMPARE(capture.lines(),
+             (QStringList{kChecking, kUpdating, QString::fromLatin1(reply), kRefreshing, counter(15)}));
 }
 
 void TestRefreshScheduler::start_armsOneTickAfterTheEndOfThePrevious()
