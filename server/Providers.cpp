@@ -2,6 +2,7 @@
 
 #include "Conditions.h"
 #include "ServiceLog.h"
+#include "http/AccessLog.h"
 
 #include <curl/curl.h>
 #include <nlohmann/json.hpp>
@@ -260,7 +261,8 @@ std::optional<Reading> FailoverProvider::currentWeather(double latitude, double 
             reason = exception.what();
         }
         logLine("upstream " + std::string(provider->name()) + " failed for " +
-                coordinateDecimal(latitude, 4) + "," + coordinateDecimal(longitude, 4) + ": " + reason);
+                coordinateDecimal(latitude, 4) + "," + coordinateDecimal(longitude, 4) + ": " +
+                escapeForLog(reason)); // upstream text
         if (!error.empty())
             error += "; ";
         error += std::string(provider->name()) + ": " + reason;

@@ -1,5 +1,6 @@
 // nimbara-weatherd: Nimbara's weather web service.
 
+#include "PrivateFiles.h"
 #include "Routes.h"
 #include "ServiceLog.h"
 #include "http/TrustedProxies.h"
@@ -273,14 +274,14 @@ int main(int argc, char **argv)
     sigaddset(&stopSignals, SIGINT);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-    if (options.db.empty())
+    const bool usesDefaultDatabase = options.db.empty();
+    if (usesDefaultDatabase)
         options.db = defaultDatabasePath();
     std::unique_ptr<Store> store;
     try {
-        if (!isPostgresLocation(options.db)) {
-            std::error_code ignored;
-            std::filesystem::create_directories(std::filesystem::path(options.db).parent_path(), ignored);
-        }
+        // The feedback holds people's e-mail addresses: nobody else on the machine reads it.
+        if (!isPostgresLocation(options.db))
+            preparePrivateDatabase(options.db, usesDefaultDatabase);
         store = openStore(options.db);
     } catch (const std::exception &exception) {
         std::cerr << "nimbara-weatherd: " << exception.what() << "\n";

@@ -40,6 +40,7 @@ free_port() {
 # --- nginx: static files, its own prefix, never root ---
 mkdir -p "$work/nginx/www" "$work/nginx/tmp"
 printf '{"status":"ok"}' >"$work/nginx/www/check.json"
+printf '{"status":"ok","data":{"temp":63,"celsius":17,"condition":"rain","location":"London"}}' >"$work/nginx/www/gate.json"
 printf '%s' '{"latitude":51.5,"longitude":-0.1,"current_units":{"temperature_2m":"°C","weather_code":"wmo code"},"current":{"time":"2024-05-01T12:00","interval":900,"temperature_2m":17.2,"weather_code":61}}' \
     >"$work/nginx/www/forecast.json"
 nginx_port=$(free_port)
@@ -48,6 +49,7 @@ worker_processes auto;
 pid $work/nginx/nginx.pid;
 error_log $work/nginx/error.log warn;
 events { worker_connections 4096; }
+worker_rlimit_nofile 8192;
 http {
     access_log $work/nginx/access.log;
     client_body_temp_path $work/nginx/tmp/body;
@@ -60,6 +62,7 @@ http {
         root $work/nginx/www;
         default_type application/json;
         location = /check/ { try_files /check.json =404; }
+        location = /api/0.5/gate { try_files /gate.json =404; }
         location = /v1/forecast { try_files /forecast.json =404; }
     }
 }
@@ -78,8 +81,10 @@ pids+=($nginx_pid)
 start_service() { # name extra-args...
     local name=$1
     shift
-    "$bin/server/nimbara-weatherd" --port 0 --db "$work/$name.sqlite" \
-        --provider-url "http://127.0.0.1:$nginx_port" --second-provider-url '' "$@" >/dev/null 2>"$work/$name.log" &
+    # Every bench client comes from 127.0.0.1: lift the per-address caps that would stop it.
+    "$bin/server/nimbara-weatherd" --port 0 --db "$work/$name.sqlite" --max-connections 30000 \
+        --max-connections-per-client 30000 --provider-url "http://127.0.0.1:$nginx_port" \
+        --second-provider-url '' "$@" >/dev/null 2>"$work/$name.log" &
     pids+=($!)
 }
 service_port_of() { # name
@@ -114,10 +119,10 @@ cpu_ticks() { # pid...
 
 # One line per round: "name requests/s p50-ms p99-ms errors cpu-µs-per-request". The server's CPU
 # time per request holds up better than requests/s on a machine that others share.
-measure() { # name url server-pid
+measure() { # name url server-pid [wrk-args...]
     local before after
     before=$(cpu_ticks "$3")
-    wrk -t2 -c"$connections" -d"${seconds}s" --latency "$2" >"$work/wrk.out"
+    wrk -t2 -c"$connections" -d"${seconds}s" --latency "${@:4}" "$2" >"$work/wrk.out"
     after=$(cpu_ticks "$3")
     awk -v name="$1" -v ticks=$((after - before)) -v hz="$(getconf CLK_TCK)" '
         function ms(v) { if (v ~ /us$/) return v / 1000; if (v ~ /ms$/) return v + 0; if (v ~ /s$/) return v * 1000; return v }
@@ -135,6 +140,13 @@ for _ in $(seq "$rounds"); do
     measure weatherd-gate "http://127.0.0.1:$service_port$gate" "$service_pid"
     measure weatherd-check-nolog "http://127.0.0.1:$quiet_port/check/" "$quiet_pid"
     measure weatherd-gate-nolog "http://127.0.0.1:$quiet_port$gate" "$quiet_pid"
+    # One connection per request, as the widget asks.
+    close=(-H 'Connection: close')
+    measure nginx-check-close "http://127.0.0.1:$nginx_port/check/" "$nginx_pid" "${close[@]}"
+    measure nginx-gate-close "http://127.0.0.1:$nginx_port/api/0.5/gate" "$nginx_pid" "${close[@]}"
+    measure weatherd-check-close "http://127.0.0.1:$quiet_port/check/" "$quiet_pid" "${close[@]}"
+    measure weatherd-gate-close "http://127.0.0.1:$quiet_port$gate" "$quiet_pid" "${close[@]}"
+    measure nginx-gate "http://127.0.0.1:$nginx_port/api/0.5/gate" "$nginx_pid"
 done >"$work/results"
 
 echo "wrk -t2 -c$connections -d${seconds}s on loopback, best of $rounds rounds; $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg)"
@@ -147,9 +159,66 @@ awk '
     END {
       for (i = 1; i <= n; i++) {
         k = order[i]
-        printf "%-22s %12d %9.2f %9.3f %9.3f %13.1f %s\n", k, rps[k], rps[k] / rps["nginx-check"], p50[k], p99[k], cpu[k], (k in errors ? "yes" : "-")
+        # Each against nginx serving the same answer in the same connection mode.
+        base = (k ~ /gate/ ? "nginx-gate" : "nginx-check") (k ~ /-close$/ ? "-close" : "")
+        printf "%-22s %12d %9.2f %9.3f %9.3f %13.1f %s\n", k, rps[k], rps[k] / rps[base], p50[k], p99[k], cpu[k], (k in errors ? "yes" : "-")
       }
     }' "$work/results"
+
+# --- a new client's wait for /check/ while others misbehave ---
+new_client() { # name port: median and max of 20 fresh connections, in ms
+    for _ in $(seq 20); do
+        curl -s --noproxy '*' -o /dev/null -m 30 -w '%{http_code} %{time_total}\n' "http://127.0.0.1:$2/check/"
+        sleep 0.05
+    done | awk -v name="$1" '{ t[NR] = $2 * 1000; if ($1 != 200) bad++ }
+        END { n = asort(t); printf "%-34s %9.1f %9.1f %s\n", name, (t[int((n + 1) / 2)] + t[int(n / 2) + 1]) / 2, t[n], (bad ? bad " not answered" : "-") }'
+}
+echo
+echo "A new client's /check/ (20 curl runs, each a new connection)"
+printf '%-34s %9s %9s %s\n' during 'median ms' 'max ms' failures
+new_client "nothing else" "$quiet_port"
+wrk -t2 -c1000 -d30s "http://127.0.0.1:$quiet_port$gate" >/dev/null 2>&1 &
+wrk_pid=$!
+sleep 2
+new_client "wrk -c1000 on the gate" "$quiet_port"
+kill "$wrk_pid" 2>/dev/null || true
+wait "$wrk_pid" 2>/dev/null || true
+
+python3 bench/server/clients.py slow "$quiet_port" 1000 >"$work/slow.log" 2>&1 &
+slow_pid=$!
+pids+=($slow_pid)
+for _ in $(seq 100); do grep -q connected "$work/slow.log" && break; sleep 0.1; done
+sleep 1
+new_client "1,000 slow clients" "$quiet_port"
+kill "$slow_pid" 2>/dev/null || true
+
+stall_port=$(free_port)
+python3 bench/server/clients.py stall "$stall_port" &
+pids+=($!)
+"$bin/server/nimbara-weatherd" --port 0 --db "$work/stall.sqlite" --no-access-log --upstream-timeout 15 \
+    --new-cells-per-client 0 --upstream-calls 0 --provider-url "http://127.0.0.1:$stall_port" \
+    --second-provider-url '' >/dev/null 2>"$work/stall.log" &
+pids+=($!)
+stalled_port=$(service_port_of stall)
+# 100 clients ask for distinct cells; the upstream holds each for 10 s.
+for i in $(seq 100); do
+    curl -s --noproxy '*' -o /dev/null -m 30 "http://127.0.0.1:$stalled_port/api/0.5/gate?&v1=$((i / 10)).$((i % 10))&v2=10" &
+done
+sleep 1
+new_client "a 10 s upstream stall (100 cells)" "$stalled_port"
+
+# --- memory with 10,000 idle keep-alive connections ---
+rss_kb() { awk '/VmRSS/ { print $2 }' "/proc/$1/status"; }
+echo
+before=$(rss_kb "$quiet_pid")
+python3 bench/server/clients.py idle "$quiet_port" 10000 >"$work/idle.log" 2>&1 &
+idle_pid=$!
+pids+=($idle_pid)
+for _ in $(seq 600); do grep -q answered "$work/idle.log" && break; sleep 0.1; done
+probe=$(curl -s --noproxy '*' -m 5 -o /dev/null -w '%{http_code} %{time_total}' "http://127.0.0.1:$quiet_port/check/")
+echo "10,000 idle connections: $(cat "$work/idle.log"); RSS $((before / 1024)) MB before, $(($(rss_kb "$quiet_pid") / 1024)) MB with them; /check/ meanwhile: $probe"
+kill "$idle_pid" 2>/dev/null || true
+
 echo
 "$bin/bench/server/bench_geocoder"
 echo

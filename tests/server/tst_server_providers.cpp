@@ -203,6 +203,13 @@ void TestServerProviders::failover_secondAnswersWhenFirstFails()
     QVERIFY(failover.currentWeather(1, 2, error));
     QCOMPARE(second.calls.load(), 1);
 
+    // An upstream's own text cannot add a line to the log.
+    first.answer(429, R"({"error":true,"reason":"slow\n6.6.6.6 GET /api/0.5/gate 200 2 0.1ms machine=0"})");
+    QVERIFY(failover.currentWeather(1, 2, error));
+    QVERIFY(log.contains("HTTP 429: slow\\x0A6.6.6.6 GET"));
+    for (const auto &line : log.lines())
+        QVERIFY2(line.find('\n') == std::string::npos, line.c_str());
+
     first.answer(500, "oops");
     second.answer(200, "<html></html>", "text/html");
     QVERIFY(!failover.currentWeather(1, 2, error));

@@ -1,4 +1,8 @@
+#include "PrivateFiles.h"
+#include "ServiceLog.h"
 #include "ServiceStore.h"
+
+#include <sys/stat.h>
 
 #include <sqlite3.h>
 
@@ -38,6 +42,7 @@ private slots:
     void blacklist_sharedWithOtherProcesses();
     void normalizedFingerprint_onlyHexDigits();
     void unwritablePath_throws();
+    void privateFiles_createdPrivateAndLooserOnesTightened();
 
 private:
     std::unique_ptr<QTemporaryDir> dir;
@@ -103,6 +108,40 @@ void TestServerStore::unwritablePath_throws()
     junk.write(QByteArray(4096, 'j'));
     junk.close();
     QVERIFY_THROWS_EXCEPTION(std::runtime_error, ServiceStore(junk.fileName().toStdString()));
+}
+
+void TestServerStore::privateFiles_createdPrivateAndLooserOnesTightened()
+{
+    auto mode = [](const std::string &file) {
+        struct stat status
+        {};
+        return ::stat(file.c_str(), &status) == 0 ? int(status.st_mode & 0777) : -1;
+    };
+    // A new database in a new directory: only its user reads either, whatever the umask.
+    const auto fresh = dir->filePath(QStringLiteral("new/weatherd.sqlite")).toStdString();
+    const auto oldMask = ::umask(022);
+    preparePrivateDatabase(fresh, true);
+    ServiceStore store(fresh); // open, so that its write-ahead log is there
+    store.addFeedback({"1", "a", "a@b", "m", "192.0.2.1", "&v4=m"});
+    ::umask(oldMask);
+    QCOMPARE(mode(dir->filePath(QStringLiteral("new")).toStdString()), 0700);
+    QCOMPARE(mode(fresh), 0600);
+    QCOMPARE(mode(fresh + "-wal"), 0600);
+
+    // An existing database open to others is tightened, with a warning; a shared directory an
+    // operator chose is left alone.
+    ::chmod(fresh.c_str(), 0644);
+    ::chmod((fresh + "-wal").c_str(), 0664);
+    ::chmod(dir->filePath(QStringLiteral("new")).toStdString().c_str(), 0755);
+    LogCapture log;
+    preparePrivateDatabase(fresh, false);
+    QCOMPARE(mode(fresh), 0600);
+    QCOMPARE(mode(fresh + "-wal"), 0600);
+    QCOMPARE(mode(dir->filePath(QStringLiteral("new")).toStdString()), 0755);
+    QVERIFY(log.contains("warning: " + fresh + " was open to other users; now mode 0600"));
+    // The service's own directory is tightened too.
+    preparePrivateDatabase(fresh, true);
+    QCOMPARE(mode(dir->filePath(QStringLiteral("new")).toStdString()), 0700);
 }
 
 QTEST_APPLESS_MAIN(TestServerStore)

@@ -164,6 +164,7 @@ private slots:
     void connectionCaps_overCapAnsweredAtOnceWith503();
     void idleKeepAliveConnections_holdNoOneAndCloseWhenIdle();
     void accessLog_lineWithoutPosition();
+    void accessLog_clientBytesCannotForgeLines();
 
     void executable_feedbackSurvivesKillRightAfterAnswer();
     void executable_stopsCleanlyOnSigterm();
@@ -694,6 +695,23 @@ void TestWeatherd::accessLog_lineWithoutPosition()
     QVERIFY2(line.rfind("127.0.0.1 GET /api/0.5/gate 200 ", 0) == 0, line.c_str());
     QVERIFY2(line.find("machine=" + fingerprint("machine-a")) != std::string::npos, line.c_str());
     QVERIFY2(line.find("51.5") == std::string::npos, line.c_str());
+}
+
+void TestWeatherd::accessLog_clientBytesCannotForgeLines()
+{
+    LogCapture log;
+    // A path that decoded would end the line and forge another; raw bytes no terminal should see.
+    QCOMPARE(rawGet(service->port, "/check/%0a6.6.6.6%20GET%20/api/0.5/gate%20200%20machine=0").status, 404);
+    sendRaw(service->port, "GET /\x1b[2J\xff HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+    sendRaw(service->port, "\x01\x02 garbage\r\n\r\n");
+    auto lines = log.lines();
+    QVERIFY(lines.size() >= 3);
+    for (const auto &line : lines) {
+        QVERIFY2(line.rfind("127.0.0.1 ", 0) == 0 || line.rfind("refused: 127.0.0.1 ", 0) == 0, line.c_str());
+        for (unsigned char c : line)
+            QVERIFY2(c >= 0x20 && c < 0x7f, line.c_str());
+    }
+    QVERIFY(log.contains("127.0.0.1 GET /check/%0a6.6.6.6%20GET%20/api/0.5/gate%20200%20machine=0 404 "));
 }
 
 QProcess *TestWeatherd::startExecutable(const QTemporaryDir &dir, int &port)
