@@ -170,8 +170,8 @@ new_client() { # name port: median and max of 20 fresh connections, in ms
     for _ in $(seq 20); do
         curl -s --noproxy '*' -o /dev/null -m 30 -w '%{http_code} %{time_total}\n' "http://127.0.0.1:$2/check/"
         sleep 0.05
-    done | awk -v name="$1" '{ t[NR] = $2 * 1000; if ($1 != 200) bad++ }
-        END { n = asort(t); printf "%-34s %9.1f %9.1f %s\n", name, (t[int((n + 1) / 2)] + t[int(n / 2) + 1]) / 2, t[n], (bad ? bad " not answered" : "-") }'
+    done | sort -k2 -n | awk -v name="$1" '{ t[NR] = $2 * 1000; if ($1 != 200) bad++ }
+        END { printf "%-34s %9.1f %9.1f %s\n", name, (t[int((NR + 1) / 2)] + t[int(NR / 2) + 1]) / 2, t[NR], (bad ? bad " not answered" : "-") }'
 }
 echo
 echo "A new client's /check/ (20 curl runs, each a new connection)"
