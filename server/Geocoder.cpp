@@ -1,5 +1,7 @@
 #include "Geocoder.h"
 
+#include "LocalTime.h"
+
 #include <nanoflann.hpp>
 
 #include <array>
@@ -8,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <numbers>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 
@@ -148,6 +151,8 @@ void readCitiesTable(const std::string &citiesPath, const std::function<void(Cit
         city.alternateNames = fields[3];
         city.country = fields[8];
         city.admin1 = fields[10];
+        if (fields.size() > 17)
+            city.timeZone = fields[17];
         row(city);
     }
 }
@@ -156,7 +161,11 @@ Geocoder::Geocoder(const std::string &citiesPath)
     : allPlaces(std::make_unique<Tree>())
     , largePlaces(std::make_unique<Tree>())
 {
-    readCitiesTable(citiesPath, [this](CityRow &city) { places.push_back(std::move(city.place)); });
+    readCitiesTable(citiesPath, [this](CityRow &city) {
+        if (!city.timeZone.empty())
+            city.place.timeZone = *timeZones.emplace(city.timeZone).first;
+        places.push_back(std::move(city.place));
+    });
     if (places.empty())
         throw std::runtime_error("no places in the cities table " + citiesPath);
 
@@ -203,6 +212,15 @@ const Place *Geocoder::placeAt(double latitude, double longitude) const
         }
     }
     return reaching ? reaching : nearest;
+}
+
+int Geocoder::utcOffset(double latitude, double longitude, std::chrono::sys_seconds at) const
+{
+    const Place *place = placeAt(latitude, longitude);
+    std::optional<int> offset;
+    if (place && !place->timeZone.empty())
+        offset = zoneOffset(place->timeZone, at);
+    return offset ? *offset : nauticalOffset(longitude);
 }
 
 double Geocoder::distanceKm(double latitude1, double longitude1, double latitude2, double longitude2)

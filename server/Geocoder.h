@@ -2,6 +2,7 @@
 
 #include "places/GettextCatalog.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -22,7 +23,8 @@ struct Place
     double longitude = 0;
     std::uint32_t population = 0;
     bool capital = false;
-    bool section = false; // a part of a larger place (GeoNames PPLX)
+    bool section = false;      // a part of a larger place (GeoNames PPLX)
+    std::string_view timeZone; // IANA name ("Europe/London"), empty where the table has none
 };
 
 // One row of a GeoNames cities table (tab-separated: geonameid, name, asciiname, alternatenames,
@@ -35,6 +37,7 @@ struct CityRow
     std::string_view alternateNames; // comma-separated, any script
     std::string_view country;        // ISO 3166-1 alpha-2
     std::string_view admin1;         // the first-order division's code, in GeoNames' own scheme
+    std::string_view timeZone;       // IANA name
 };
 
 // Calls back once for each current populated place of the table (historical and abandoned places
@@ -60,11 +63,16 @@ public:
 
     size_t size() const { return places.size(); }
 
+    // The UTC offset at an instant of the place at a position, from its time zone; nautical time
+    // where no place is near or its zone is unknown.
+    int utcOffset(double latitude, double longitude, std::chrono::sys_seconds at) const;
+
     static double distanceKm(double latitude1, double longitude1, double latitude2, double longitude2);
 
 private:
     struct Tree;
     std::vector<Place> places;
+    std::set<std::string, std::less<>> timeZones; // the places' zone names, each kept once
     std::unique_ptr<Tree> allPlaces;
     std::unique_ptr<Tree> largePlaces; // populous places, so that a city's area is never missed
 };

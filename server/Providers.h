@@ -1,5 +1,7 @@
 #pragma once
 
+#include "LocalTime.h"
+
 #include <nlohmann/json.hpp>
 
 #include <chrono>
@@ -11,16 +13,45 @@
 
 namespace nimbara::server {
 
-// One upstream reading: everything the gate answer is made of, except the place name.
+// One hour of the forecast.
+struct HourForecast
+{
+    Seconds start{}; // the hour's start
+    int offset = 0;  // the place's offset from UTC then, in seconds
+    double celsius = 0;
+    std::string condition{};
+    double precipitation = 0;            // mm in the hour
+    std::optional<double> probability{}; // of precipitation, percent, where the provider gives one
+    bool day = true;                     // the sun is up: the day or the night icon
+
+    // The hour's start in the place's local time with its offset: "2024-05-01T13:00+01:00".
+    std::string time() const { return localTimeText(start, offset); }
+};
+
+// One upstream reading: everything the gate answer is made of, except the place name. The forecast
+// members come from the same upstream answer and stay empty where it had none.
 struct Reading
 {
     double celsius = 0;
     std::string condition;
+    std::string provider{}; // "Open-Meteo", "MET Norway"
+    std::string updated{};  // the reading's time, ISO 8601 with the place's offset
+    std::optional<double> todayHigh{};
+    std::optional<double> todayLow{};
+    std::string sunrise{}; // "06:12", local time of the place; empty when the sun does not rise that day
+    std::string sunset{};
+    std::vector<HourForecast> hourly{}; // the next 24 hours, the current one first
+    // The forecast members above as the gate writes them, made once per upstream answer so that
+    // every answer from the cache only copies them.
+    std::string forecastJson{};
 };
 
-// Its JSON form, in which instances share cells through Redis: name every member here so that it
-// travels; a member missing from a cell (written by an older instance) keeps its default.
-NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE_WITH_DEFAULT(Reading, celsius, condition)
+// Its JSON form, in which instances share cells through Redis: every member travels but
+// forecastJson, which is made again from the others when a reading is read back; a member missing
+// from a cell (written by an older instance) keeps its default. Reading a member of the wrong type
+// throws nlohmann::json::exception.
+void to_json(nlohmann::json &json, const Reading &reading);
+void from_json(const nlohmann::json &json, Reading &reading);
 
 struct HttpAnswer
 {
@@ -52,7 +83,8 @@ public:
     virtual std::string requestUrl(double latitude, double longitude) const = 0;
 
 protected:
-    virtual std::optional<Reading> parseAnswer(std::string_view body, std::string &error) const = 0;
+    virtual std::optional<Reading> parseAnswer(std::string_view body, double latitude, double longitude,
+                                               std::string &error) const = 0;
 
     std::string baseUrl;
 
@@ -61,7 +93,8 @@ private:
     std::chrono::milliseconds timeout;
 };
 
-// Open-Meteo's forecast API, "current" block (updated every 15 minutes).
+// Open-Meteo's forecast API: the "current" block (updated every 15 minutes) with the hourly and daily
+// forecast of the same request, in the place's time zone.
 class OpenMeteoProvider final : public HttpWeatherProvider
 {
 public:
@@ -71,27 +104,35 @@ public:
     static std::optional<Reading> parse(std::string_view body, std::string &error);
 
 private:
-    std::optional<Reading> parseAnswer(std::string_view body, std::string &error) const override
+    std::optional<Reading> parseAnswer(std::string_view body, double, double,
+                                       std::string &error) const override
     {
         return parse(body, error);
     }
 };
 
 // MET Norway Locationforecast 2.0 (compact). Its terms ask for a User-Agent that names a contact and
-// for coordinates with at most four decimals.
+// for coordinates with at most four decimals. Its times are UTC and it names no time zone, so the
+// place's offsets come from elsewhere; sunrise and sunset are computed.
 class MetNorwayProvider final : public HttpWeatherProvider
 {
 public:
-    using HttpWeatherProvider::HttpWeatherProvider;
+    MetNorwayProvider(std::string baseUrl, std::string userAgent, std::chrono::milliseconds timeout,
+                      ZoneOffsets offsets = nauticalOffsets());
     std::string_view name() const override { return "met-norway"; }
     std::string requestUrl(double latitude, double longitude) const override;
-    static std::optional<Reading> parse(std::string_view body, std::string &error);
+    static std::optional<Reading> parse(std::string_view body, double latitude, double longitude,
+                                        const ZoneOffsets &offsets, std::string &error);
+    static ZoneOffsets nauticalOffsets();
 
 private:
-    std::optional<Reading> parseAnswer(std::string_view body, std::string &error) const override
+    std::optional<Reading> parseAnswer(std::string_view body, double latitude, double longitude,
+                                       std::string &error) const override
     {
-        return parse(body, error);
+        return parse(body, latitude, longitude, offsets, error);
     }
+
+    ZoneOffsets offsets;
 };
 
 // Asks each provider in turn until one answers; every failure leaves a log line.

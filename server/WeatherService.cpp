@@ -1,5 +1,6 @@
 #include "WeatherService.h"
 
+#include "ForecastJson.h"
 #include "RawParams.h"
 #include "ServiceLog.h"
 #include "http/AccessLog.h"
@@ -116,8 +117,14 @@ std::optional<Reply> WeatherService::gateReply(std::string_view query, bool mayF
         {"condition", reading->condition},
         {"location", placeName(*latitude, *longitude, valueOf(params, "v4"))},
     };
-    nlohmann::ordered_json envelope{{"status", "ok"}, {"data", std::move(data)}};
-    return Reply{200, envelope.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace)};
+    // The three lines' members first, then the forecast's inside the same "data" object.
+    std::string body = R"({"status":"ok","data":)";
+    body += data.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+    body.pop_back();
+    // Made once per upstream answer; a reading from elsewhere (a test's) is written here.
+    body += reading->forecastJson.empty() ? forecastJson(*reading) : reading->forecastJson;
+    body += "}}";
+    return Reply{200, std::move(body)};
 }
 
 std::string WeatherService::placeName(double latitude, double longitude, std::string_view languageTag) const

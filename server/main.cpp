@@ -330,8 +330,12 @@ int main(int argc, char **argv)
     std::vector<std::unique_ptr<WeatherProvider>> providers;
     providers.push_back(std::make_unique<OpenMeteoProvider>(options.providerUrl, userAgent, timeout));
     if (!options.secondProviderUrl.empty())
-        providers.push_back(
-            std::make_unique<MetNorwayProvider>(options.secondProviderUrl, userAgent, timeout));
+        providers.push_back(std::make_unique<MetNorwayProvider>(
+            options.secondProviderUrl, userAgent, timeout,
+            geocoder ? ZoneOffsets([&geocoder](double latitude, double longitude, Seconds at) {
+                return geocoder->utcOffset(latitude, longitude, at);
+            })
+                     : MetNorwayProvider::nauticalOffsets()));
     const auto providerCount = providers.size();
     FailoverProvider upstream(std::move(providers));
     auto fetch = [&](double latitude, double longitude) {

@@ -7,6 +7,7 @@
 # port); it also stands in for Open-Meteo, so that the gate's cache is filled without the internet.
 # Each measurement runs ROUNDS times and the best round counts (the machine is shared).
 # Usage: bench/server/run.sh [SECONDS [ROUNDS]]   (defaults: 5 seconds, 3 rounds)
+#        FORECAST=0 bench/server/run.sh   (the upstream answers the current weather only)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 seconds=${1:-5}
@@ -16,7 +17,7 @@ connections=64
 unset http_proxy HTTP_PROXY all_proxy ALL_PROXY
 
 cmake --preset bench >/dev/null
-cmake --build build/bench --target nimbara-weatherd bench_geocoder bench_places >/dev/null
+cmake --build build/bench --target nimbara-weatherd bench_geocoder bench_places bench_gate >/dev/null
 bin=build/bench
 
 work=$(mktemp -d)
@@ -41,8 +42,19 @@ free_port() {
 mkdir -p "$work/nginx/www" "$work/nginx/tmp"
 printf '{"status":"ok"}' >"$work/nginx/www/check.json"
 printf '{"status":"ok","data":{"temp":63,"celsius":17,"condition":"rain","location":"London"}}' >"$work/nginx/www/gate.json"
-printf '%s' '{"latitude":51.5,"longitude":-0.1,"current_units":{"temperature_2m":"°C","weather_code":"wmo code"},"current":{"time":"2024-05-01T12:00","interval":900,"temperature_2m":17.2,"weather_code":61}}' \
-    >"$work/nginx/www/forecast.json"
+# Open-Meteo's answer with the current weather, two days of hours and the daily values, as the
+# service asks for them (FORECAST=0: the current weather alone, as answered before the forecast).
+forecast_answer() {
+    local times=() i
+    printf '{"latitude":51.5,"longitude":-0.1,"utc_offset_seconds":3600,"current_units":{"temperature_2m":"°C","weather_code":"wmo code"},"current":{"time":"2024-05-01T12:00","interval":900,"temperature_2m":17.2,"weather_code":61}'
+    [ "${FORECAST:-1}" = 1 ] || { printf '}'; return; }
+    for i in $(seq 0 47); do times+=("\"2024-05-0$((1 + i / 24))T$(printf %02d $((i % 24))):00\""); done
+    printf ',"hourly":{"time":[%s],"temperature_2m":[%s],"weather_code":[%s],"precipitation":[%s],"precipitation_probability":[%s],"is_day":[%s]},' \
+        "$(IFS=,; echo "${times[*]}")" "$(seq -s, 10 0.25 21.75)" "$(yes 61 | head -48 | paste -sd,)" \
+        "$(yes 0.4 | head -48 | paste -sd,)" "$(yes 70 | head -48 | paste -sd,)" "$(yes 1 | head -48 | paste -sd,)"
+    printf '"daily":{"time":["2024-05-01","2024-05-02"],"temperature_2m_max":[20.4,19],"temperature_2m_min":[12.6,11],"sunrise":["2024-05-01T05:31","2024-05-02T05:29"],"sunset":["2024-05-01T20:24","2024-05-02T20:26"]}}'
+}
+forecast_answer >"$work/nginx/www/forecast.json"
 nginx_port=$(free_port)
 cat >"$work/nginx/nginx.conf" <<CONF
 worker_processes auto;
@@ -223,3 +235,5 @@ echo
 "$bin/bench/server/bench_geocoder"
 echo
 "$bin/bench/server/bench_places"
+echo
+"$bin/bench/server/bench_gate"

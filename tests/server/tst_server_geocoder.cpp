@@ -1,4 +1,5 @@
 #include "Geocoder.h"
+#include "LocalTime.h"
 
 #include <QTest>
 
@@ -17,6 +18,8 @@ private slots:
     void placeAt_noPlaceFarFromLand_data();
     void placeAt_noPlaceFarFromLand();
     void distanceKm_onTheSphere();
+    void utcOffset_fromThePlacesZone_data();
+    void utcOffset_fromThePlacesZone();
     void localizedName_fromGeonamesCatalogs_data();
     void localizedName_fromGeonamesCatalogs();
     void catalogCandidates_fromLanguageTags_data();
@@ -91,6 +94,31 @@ void TestServerGeocoder::distanceKm_onTheSphere()
     QVERIFY(std::abs(Geocoder::distanceKm(0, 179.9, 0, -179.9) - 22.24) < 0.05);
     QVERIFY(std::abs(Geocoder::distanceKm(89.9, 0, 89.9, 180) - 22.24) < 0.05);
     QVERIFY(std::abs(Geocoder::distanceKm(51.5074, -0.1278, 48.8566, 2.3522) - 343.9) < 1);
+}
+
+void TestServerGeocoder::utcOffset_fromThePlacesZone_data()
+{
+    QTest::addColumn<double>("latitude");
+    QTest::addColumn<double>("longitude");
+    QTest::addColumn<QByteArray>("utc");
+    QTest::addColumn<int>("offset");
+    QTest::newRow("London in summer") << 51.5 << -0.1 << QByteArray("2024-05-01T12:00") << 3600;
+    QTest::newRow("London in winter") << 51.5 << -0.1 << QByteArray("2024-01-15T12:00") << 0;
+    QTest::newRow("Delhi, half an hour") << 28.6 << 77.2 << QByteArray("2024-05-01T12:00") << 19800;
+    QTest::newRow("Kathmandu, three quarters") << 27.7 << 85.3 << QByteArray("2024-05-01T12:00") << 20700;
+    QTest::newRow("Sydney in winter") << -33.9 << 151.2 << QByteArray("2024-06-21T12:00") << 36000;
+    // Far from any place: nautical time from the longitude.
+    QTest::newRow("mid-Pacific") << 0.0 << -140.0 << QByteArray("2024-05-01T12:00") << -9 * 3600;
+    QTest::newRow("mid-Atlantic") << -30.0 << -20.0 << QByteArray("2024-05-01T12:00") << -3600;
+}
+
+void TestServerGeocoder::utcOffset_fromThePlacesZone()
+{
+    QFETCH(double, latitude);
+    QFETCH(double, longitude);
+    QFETCH(QByteArray, utc);
+    QFETCH(int, offset);
+    QCOMPARE(geocoder->utcOffset(latitude, longitude, *parseCivilTime(utc.toStdString())), offset);
 }
 
 void TestServerGeocoder::localizedName_fromGeonamesCatalogs_data()

@@ -1,0 +1,106 @@
+#include "ForecastJson.h"
+
+#include "WeatherService.h"
+
+#include <charconv>
+#include <cmath>
+
+namespace nimbara::server {
+
+namespace {
+
+class ForecastWriter
+{
+public:
+    explicit ForecastWriter(std::string &out)
+        : out(out)
+    {}
+
+    void write(const Reading &reading)
+    {
+        if (!reading.updated.empty())
+            text(",\"updated\":", reading.updated);
+        if (!reading.provider.empty())
+            text(",\"provider\":", reading.provider);
+        if (reading.todayHigh && reading.todayLow) {
+            out += ",\"today\":{\"high\":";
+            bothUnits(*reading.todayHigh);
+            out += ",\"low\":";
+            bothUnits(*reading.todayLow);
+            out += '}';
+        }
+        if (!reading.sunrise.empty())
+            text(",\"sunrise\":", reading.sunrise);
+        if (!reading.sunset.empty())
+            text(",\"sunset\":", reading.sunset);
+        if (reading.hourly.empty())
+            return;
+        out += ",\"hourly\":[";
+        for (const HourForecast &hour : reading.hourly) {
+            if (out.back() == '}')
+                out += ',';
+            text("{\"time\":", hour.time());
+            integer(",\"celsius\":", wholeDegrees(hour.celsius));
+            integer(",\"temp\":", wholeDegrees(fahrenheit(hour.celsius)));
+            text(",\"condition\":", hour.condition);
+            out += ",\"precipitation\":";
+            decimal(std::round(hour.precipitation * 10) / 10);
+            if (hour.probability)
+                integer(",\"probability\":", std::lround(*hour.probability));
+            out += hour.day ? ",\"day\":true}" : ",\"day\":false}";
+        }
+        out += ']';
+    }
+
+private:
+    // The service writes these texts itself (names, times); anything outside printable ASCII is
+    // replaced rather than trusted.
+    void text(std::string_view key, std::string_view value)
+    {
+        out += key;
+        out += '"';
+        for (char c : value) {
+            if (c == '"' || c == '\\')
+                out += '\\';
+            out += c >= 0x20 && c < 0x7f ? c : '?';
+        }
+        out += '"';
+    }
+
+    void integer(std::string_view key, long value)
+    {
+        out += key;
+        char buffer[24];
+        auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, value);
+        out.append(buffer, error == std::errc() ? end : buffer);
+    }
+
+    void decimal(double value)
+    {
+        char buffer[32];
+        auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, std::isfinite(value) ? value : 0.0);
+        out.append(buffer, error == std::errc() ? end : buffer);
+    }
+
+    // A temperature in both units, rounded as the weather line's.
+    void bothUnits(double celsius)
+    {
+        integer("{\"celsius\":", wholeDegrees(celsius));
+        integer(",\"temp\":", wholeDegrees(fahrenheit(celsius)));
+        out += '}';
+    }
+
+    std::string &out;
+};
+
+} // namespace
+
+std::string forecastJson(const Reading &reading)
+{
+    std::string text;
+    text.reserve(reading.hourly.empty() ? 160 : 160 + 140 * reading.hourly.size());
+    ForecastWriter(text).write(reading);
+    return text;
+}
+
+} // namespace nimbara::server
