@@ -47,6 +47,7 @@ WXDesktopWindow::WXDesktopWindow(QWidget *parent)
     for (QWidget *element : elements)
         m_interfaceGeometry.append({element, element->geometry()});
     connectActions();
+    installWeatherLineToolTip();
     // Every size the user's resize proposes passes by the widget before the window takes it.
     m_moveResize->setResizeFilter([this](const QSizeF &size) { return windowWillResize(this, size); });
 

@@ -28,8 +28,8 @@ class WakeMonitor;
 // line, the weather line and the place line over a backing box that shows only while unlocked.
 // Its member functions live in one source file per behaviour: this class's state, construction and
 // start-up (WXDesktopWindow.cpp), the look (Appearance.cpp), the clock (Clock.cpp), the weather
-// (WeatherDisplay.cpp), the check tick and wake handling (RefreshScheduler.cpp), positions
-// (LocationTracking.cpp) and lock mode with hover (LockMode.cpp).
+// (WeatherDisplay.cpp) and how fresh it is (Freshness.cpp), the check tick and wake handling
+// (RefreshScheduler.cpp), positions (LocationTracking.cpp) and lock mode with hover (LockMode.cpp).
 class WXDesktopWindow : public QWidget
 {
     Q_OBJECT
@@ -85,6 +85,8 @@ public:
 
     // Weather (WeatherDisplay.cpp).
     void getWeather(const std::optional<QGeoCoordinate> &location);
+    // Freshness (Freshness.cpp): the weather line's tooltip, how old the shown reading is.
+    QString weatherLineToolTip() const;
 
     // Check tick and wake handling (RefreshScheduler.cpp).
     void start();
@@ -107,6 +109,10 @@ public:
     // Whether transparent pixels show the desktop; without that the window keeps its X11 shape to
     // the outlined text instead.
     bool isTranslucent() const { return m_translucent; }
+
+signals:
+    // The weather line was drawn anew: new weather, or the other unit.
+    void weatherDidChange();
 
 public slots:
     // Button actions. A setting button's key is flipped before its action runs (see connectActions).
@@ -142,6 +148,9 @@ public:
     qint32 refreshInterval = 3600;
     qint32 current = 0;
     QVariant data;
+    // The weather data of the last weather answer, the one the lines show (data also takes the
+    // "data" of error answers).
+    QVariant shownData;
     // Created by the start-up sequence; the widget owns it.
     nimbara::LocationSource *locationManager = nullptr;
     std::optional<QGeoCoordinate> cachedLocation;
@@ -177,6 +186,7 @@ private:
     bool movedAwayFromWeather(const QGeoCoordinate &position) const;
     void observeWakeNotes();
     void keepStripFromPointerWhileLocked();
+    void installWeatherLineToolTip();
 
     QSize m_interfaceFrameSize;
     const bool m_translucent;

@@ -152,6 +152,8 @@ void WXDesktopWindow::getWeather(const std::optional<QGeoCoordinate> &location)
         locationManager->stopUpdatingLocation();
     errors = false;
     isUpdating = false;
+    shownData = data;
+    emit weatherDidChange();
 }
 
 void WXDesktopWindow::didPressReloadButton(QObject * /*sender*/)
@@ -162,4 +164,5 @@ void WXDesktopWindow::didPressReloadButton(QObject * /*sender*/)
     if (!temperature)
         return;
     ui->title->setText(weatherLine(*temperature, upperTextIn(data, kCondition)));
+    emit weatherDidChange();
 }

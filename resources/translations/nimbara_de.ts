@@ -140,6 +140,38 @@
         <translation>GEWITTER</translation>
     </message>
     <message>
+        <source>FORECAST_MENU</source>
+        <translation>Vorhersage</translation>
+    </message>
+    <message>
+        <source>FORECAST_WINDOW_TITLE</source>
+        <translation>Wettervorhersage</translation>
+    </message>
+    <message>
+        <source>UPDATED_AT_FROM</source>
+        <translation>Aktualisiert %1 · %2</translation>
+    </message>
+    <message>
+        <source>UPDATED_AT</source>
+        <translation>Aktualisiert %1</translation>
+    </message>
+    <message>
+        <source>UPDATED_HOURS_AGO</source>
+        <translation>Aktualisiert vor %1 Std.</translation>
+    </message>
+    <message>
+        <source>TODAY_HIGH_LOW</source>
+        <translation>Höchstwert %1 · Tiefstwert %2</translation>
+    </message>
+    <message>
+        <source>SUNRISE_SUNSET</source>
+        <translation>Sonnenaufgang %1 · Sonnenuntergang %2</translation>
+    </message>
+    <message>
+        <source>FORECAST_NOT_AVAILABLE</source>
+        <translation>Noch keine Vorhersage</translation>
+    </message>
+    <message>
         <source>ABOUT_MENU</source>
         <translation>Über Nimbara</translation>
     </message>

@@ -140,6 +140,38 @@
         <translation>THUNDERSTORM</translation>
     </message>
     <message>
+        <source>FORECAST_MENU</source>
+        <translation>Forecast</translation>
+    </message>
+    <message>
+        <source>FORECAST_WINDOW_TITLE</source>
+        <translation>Forecast</translation>
+    </message>
+    <message>
+        <source>UPDATED_AT_FROM</source>
+        <translation>Updated %1 · %2</translation>
+    </message>
+    <message>
+        <source>UPDATED_AT</source>
+        <translation>Updated %1</translation>
+    </message>
+    <message>
+        <source>UPDATED_HOURS_AGO</source>
+        <translation>Updated %1 h ago</translation>
+    </message>
+    <message>
+        <source>TODAY_HIGH_LOW</source>
+        <translation>High %1 · Low %2</translation>
+    </message>
+    <message>
+        <source>SUNRISE_SUNSET</source>
+        <translation>Sunrise %1 · Sunset %2</translation>
+    </message>
+    <message>
+        <source>FORECAST_NOT_AVAILABLE</source>
+        <translation>No forecast yet</translation>
+    </message>
+    <message>
         <source>ABOUT_MENU</source>
         <translation>About Nimbara</translation>
     </message>

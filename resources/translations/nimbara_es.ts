@@ -140,6 +140,38 @@
         <translation>TORMENTA</translation>
     </message>
     <message>
+        <source>FORECAST_MENU</source>
+        <translation>Pronóstico</translation>
+    </message>
+    <message>
+        <source>FORECAST_WINDOW_TITLE</source>
+        <translation>Pronóstico del tiempo</translation>
+    </message>
+    <message>
+        <source>UPDATED_AT_FROM</source>
+        <translation>Actualizado %1 · %2</translation>
+    </message>
+    <message>
+        <source>UPDATED_AT</source>
+        <translation>Actualizado %1</translation>
+    </message>
+    <message>
+        <source>UPDATED_HOURS_AGO</source>
+        <translation>Actualizado hace %1 h</translation>
+    </message>
+    <message>
+        <source>TODAY_HIGH_LOW</source>
+        <translation>Máx. %1 · Mín. %2</translation>
+    </message>
+    <message>
+        <source>SUNRISE_SUNSET</source>
+        <translation>Amanecer %1 · Atardecer %2</translation>
+    </message>
+    <message>
+        <source>FORECAST_NOT_AVAILABLE</source>
+        <translation>Aún no hay pronóstico</translation>
+    </message>
+    <message>
         <source>ABOUT_MENU</source>
         <translation>Acerca de Nimbara</translation>
     </message>

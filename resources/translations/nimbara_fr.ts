@@ -140,6 +140,38 @@
         <translation>ORAGE</translation>
     </message>
     <message>
+        <source>FORECAST_MENU</source>
+        <translation>Prévisions</translation>
+    </message>
+    <message>
+        <source>FORECAST_WINDOW_TITLE</source>
+        <translation>Prévisions météo</translation>
+    </message>
+    <message>
+        <source>UPDATED_AT_FROM</source>
+        <translation>Mis à jour %1 · %2</translation>
+    </message>
+    <message>
+        <source>UPDATED_AT</source>
+        <translation>Mis à jour %1</translation>
+    </message>
+    <message>
+        <source>UPDATED_HOURS_AGO</source>
+        <translation>Mis à jour il y a %1 h</translation>
+    </message>
+    <message>
+        <source>TODAY_HIGH_LOW</source>
+        <translation>Max. %1 · Min. %2</translation>
+    </message>
+    <message>
+        <source>SUNRISE_SUNSET</source>
+        <translation>Lever %1 · Coucher %2</translation>
+    </message>
+    <message>
+        <source>FORECAST_NOT_AVAILABLE</source>
+        <translation>Pas encore de prévisions</translation>
+    </message>
+    <message>
         <source>ABOUT_MENU</source>
         <translation>À propos de Nimbara</translation>
     </message>

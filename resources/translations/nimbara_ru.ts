@@ -140,6 +140,38 @@
         <translation>ГРОЗА</translation>
     </message>
     <message>
+        <source>FORECAST_MENU</source>
+        <translation>Прогноз</translation>
+    </message>
+    <message>
+        <source>FORECAST_WINDOW_TITLE</source>
+        <translation>Прогноз погоды</translation>
+    </message>
+    <message>
+        <source>UPDATED_AT_FROM</source>
+        <translation>Обновлено %1 · %2</translation>
+    </message>
+    <message>
+        <source>UPDATED_AT</source>
+        <translation>Обновлено %1</translation>
+    </message>
+    <message>
+        <source>UPDATED_HOURS_AGO</source>
+        <translation>Обновлено %1 ч назад</translation>
+    </message>
+    <message>
+        <source>TODAY_HIGH_LOW</source>
+        <translation>Макс. %1 · Мин. %2</translation>
+    </message>
+    <message>
+        <source>SUNRISE_SUNSET</source>
+        <translation>Восход %1 · Закат %2</translation>
+    </message>
+    <message>
+        <source>FORECAST_NOT_AVAILABLE</source>
+        <translation>Прогноза пока нет</translation>
+    </message>
+    <message>
         <source>ABOUT_MENU</source>
         <translation>О программе Nimbara</translation>
     </message>

@@ -65,6 +65,7 @@ private slots:
     void unitsButton_flipsCelsiusThenReRenders();
     void unitsButton_afterFailedRefreshKeepsTheLines_data();
     void unitsButton_afterFailedRefreshKeepsTheLines();
+    void shownData_isTheLastWeatherAnswers();
 
 private:
     QTemporaryDir m_home;
@@ -120,6 +121,9 @@ void TestWeatherUpdate::envelope_data()
 
     // clang-format off
     QTest::newRow("weather, celsius") << answer(weather) << true << true
+        << true << true << false << QStringLiteral("21°, RAIN") << QStringLiteral("LONDON") << 1;
+    // The forecast members beside them change nothing in the three lines.
+    QTest::newRow("weather with forecast members") << answer(R"({"status":"ok","data":{"temp":70,"celsius":21,"condition":"rain","location":"london","updated":"2024-05-01T12:15+01:00","provider":"Open-Meteo","today":{"high":{"celsius":22,"temp":72},"low":{"celsius":9,"temp":48}},"sunrise":"05:31","sunset":"20:24","hourly":[{"time":"2024-05-01T12:00+01:00","celsius":21,"temp":70,"condition":"rain","precipitation":1.2,"probability":80,"day":true}]}})") << true << true
         << true << true << false << QStringLiteral("21°, RAIN") << QStringLiteral("LONDON") << 1;
     QTest::newRow("weather, other unit") << answer(weather) << false << false
         << true << true << false << QStringLiteral("70°, RAIN") << QStringLiteral("LONDON") << 1;
@@ -366,6 +370,36 @@ void TestWeatherUpdate::unitsButton_afterFailedRefreshKeepsTheLines()
     QCOMPARE(SettingsStore::boolForKey(key::celsius), false);
     QCOMPARE(w.ui->title->text(), title);
     QCOMPARE(w.ui->subtitle->text(), QStringLiteral("LONDON"));
+}
+
+void TestWeatherUpdate::shownData_isTheLastWeatherAnswers()
+{
+    // What the lines show, and so what the tooltip and the Forecast panel tell about, is the last
+    // weather answer's data; an error answer replaces data but not the lines.
+    SettingsStore::setBool(key::celsius, true);
+    WXDesktopWindow &w = *m_window;
+    int changes = 0;
+    connect(&w, &WXDesktopWindow::weatherDidChange, &w, [&changes] { ++changes; });
+    const QByteArray weather =
+        R"({"status":"ok","data":{"temp":70,"celsius":21,"condition":"rain","location":"london","updated":"2024-05-01T12:15+01:00"}})";
+    m_server->setReply(LoopbackServer::answer(200, weather));
+    w.getWeather(w.cachedLocation);
+    QCOMPARE(w.shownData, dataMemberOf(weather));
+    QCOMPARE(changes, 1);
+
+    // The units button re-renders the held weather.
+    w.didPressReloadButton(w.ui->reloadButton);
+    QCOMPARE(changes, 2);
+    w.didPressReloadButton(w.ui->reloadButton);
+    QCOMPARE(changes, 3);
+    QCOMPARE(w.ui->title->text(), QStringLiteral("21°, RAIN"));
+
+    w.isUpdated = false;
+    m_server->setReply(LoopbackServer::answer(503, R"({"status":"error","error":3,"data":{"celsius":1}})"));
+    w.getWeather(w.cachedLocation);
+    QCOMPARE(w.ui->title->text(), QStringLiteral("21°, RAIN"));
+    QCOMPARE(w.shownData, dataMemberOf(weather));
+    QCOMPARE(changes, 3);
 }
 
 QTEST_MAIN(TestWeatherUpdate)
