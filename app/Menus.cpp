@@ -4,6 +4,7 @@
 #include "Localized.h"
 #include "SettingsStore.h"
 #include "WXDesktopWindow.h"
+#include "WXForecastWindow.h"
 #include "WXPlaceChooser.h"
 #include "WXTourWindow.h"
 
@@ -33,6 +34,10 @@ Menus::Menus(WXDesktopWindow *window, QWidget *tourWindow, QWidget *aboutWindow,
     , m_window(window)
     , m_menu(std::make_unique<QMenu>())
 {
+    m_forecast = m_menu->addAction(localized("FORECAST_MENU"));
+    connect(m_forecast, &QAction::triggered, this, &Menus::showForecast);
+    connect(window, &WXDesktopWindow::weatherDidChange, this, &Menus::updateForecast);
+    m_menu->addSeparator();
     m_about = m_menu->addAction(localized("ABOUT_MENU"));
     m_about->setMenuRole(QAction::AboutRole);
     connect(m_about, &QAction::triggered, aboutWindow, [aboutWindow] { present(aboutWindow); });
@@ -149,4 +154,20 @@ void Menus::useLocationSource(const QString &source, const QString &name)
     SettingsStore::synchronize();
     m_window->changeLocationSource();
     showLocationSource();
+}
+
+void Menus::showForecast()
+{
+    if (!m_forecastWindow)
+        m_forecastWindow = std::make_unique<WXForecastWindow>();
+    updateForecast();
+    present(m_forecastWindow.get());
+}
+
+void Menus::updateForecast()
+{
+    // Until the panel is first opened there is nothing to keep in step.
+    if (m_forecastWindow)
+        m_forecastWindow->setWeather(m_window->shownData,
+                                     nimbara::SettingsStore::boolForKey(nimbara::key::celsius));
 }

@@ -10,10 +10,11 @@ class QMenu;
 class QSystemTrayIcon;
 class QWidget;
 class WXDesktopWindow;
+class WXForecastWindow;
 class WXPlaceChooser;
 
 // The application's one menu, built here and nowhere else: the widget's context menu and the tray
-// icon's menu are the same menu. Items from top to bottom: About, Feedback, Quick Tour, Location (a
+// icon's menu are the same menu. Items from top to bottom: Forecast, About, Feedback, Quick Tour, Location (a
 // submenu), Start at login, Quit.
 class Menus : public QObject
 {
@@ -29,6 +30,9 @@ public:
 
     QMenu *menu() const { return m_menu.get(); }
     QSystemTrayIcon *trayIcon() const { return m_trayIcon; }
+    // Opens the Forecast panel, made on first use and kept in step with the widget from then on.
+    QAction *forecast() const { return m_forecast; }
+    WXForecastWindow *forecastWindow() const { return m_forecastWindow.get(); }
     QAction *about() const { return m_about; }
     QAction *feedback() const { return m_feedback; }
     // Titled by the launch handler.
@@ -55,8 +59,13 @@ private:
     // widget to it at once.
     void useLocationSource(const QString &source, const QString &name);
 
+    void showForecast();
+    void updateForecast();
+
     WXDesktopWindow *const m_window;
     const std::unique_ptr<QMenu> m_menu;
+    std::unique_ptr<WXForecastWindow> m_forecastWindow;
+    QAction *m_forecast = nullptr;
     QMenu *m_locationMenu = nullptr;
     QActionGroup *m_locationGroup = nullptr;
     QAction *m_automaticLocation = nullptr;

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Screenshots of the feedback form, the About panel and the quick tour, in English and German, as
-# they appear under a window manager on a private Xvfb display. PNGs go to out/screenshots/.
+# Screenshots of the feedback form, the About panel, the quick tour and the Forecast panel, in English
+# and German, as they appear under a window manager on a private Xvfb display; the Forecast panel
+# also in both units, light and dark, with an old reading and at twice the scale. PNGs go to
+# out/screenshots/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake --preset testing >/dev/null
-cmake --build build/testing --target panels_screenshot
+cmake --build build/testing --target panels_screenshot forecast_screenshot
 out="out/screenshots"
 mkdir -p "$out"
 
@@ -16,7 +18,7 @@ cleanup() {
 trap cleanup EXIT
 
 source scripts/xvfb.sh
-start_xvfb 1024x768x24
+start_xvfb 1920x1200x24
 pids+=("$XVFB_PID")
 openbox >/dev/null 2>&1 &
 pids+=($!)
@@ -24,4 +26,15 @@ sleep 0.5
 
 for language in en de; do
   QT_QPA_PLATFORM=xcb build/testing/tests/panels/panels_screenshot "$language" "$out"
+done
+
+forecast=build/testing/tests/panels/forecast_screenshot
+for language in en de; do
+  for unit in c f; do
+    for theme in light dark; do
+      QT_QPA_PLATFORM=xcb "$forecast" "$language" "$unit" "$theme" "$out/forecast-$language-$unit-$theme.png"
+    done
+  done
+  QT_QPA_PLATFORM=xcb "$forecast" "$language" c light old "$out/forecast-$language-old.png"
+  QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR=2 "$forecast" "$language" c dark "$out/forecast-$language-2x.png"
 done

@@ -9,6 +9,7 @@
 #include "TerminationSignals.h"
 #include "WXDesktopWindow.h"
 #include "WXDesktopWindowUi.h"
+#include "WXForecastWindow.h"
 #include "WXTourWindow.h"
 
 #include <QApplication>
@@ -75,6 +76,7 @@ private slots:
     void restoredFrame_keptVisible();
     void reopen_throughLocalSocket_pressesLockOnce();
     void mainInterface_menuOffersPanelsTourAndQuit();
+    void forecast_builtOnFirstUseAndFollowsTheUnitsButton();
     void tour_notShownOnSecondLaunch_data();
     void tour_notShownOnSecondLaunch();
     // Runs the event loop to its end: last.
@@ -280,8 +282,9 @@ void TestAppDelegate::mainInterface_menuOffersPanelsTourAndQuit()
     QList<QAction *> actions = menus.menu()->actions();
     actions.removeIf([](QAction *action) { return action->isSeparator(); });
     QCOMPARE(actions,
-             (QList<QAction *>{menus.about(), menus.feedback(), menus.quickTour(),
+             (QList<QAction *>{menus.forecast(), menus.about(), menus.feedback(), menus.quickTour(),
                                menus.locationMenu()->menuAction(), menus.startAtLogin(), menus.quit()}));
+    QCOMPARE(menus.forecast()->text(), localized("FORECAST_MENU"));
     QCOMPARE(menus.about()->text(), localized("ABOUT_MENU"));
     QCOMPARE(menus.feedback()->text(), localized("FEEDBACK_MENU"));
     QCOMPARE(menus.quickTour()->text(), localized("TOUR_WINDOW_TITLE"));
@@ -313,6 +316,46 @@ void TestAppDelegate::mainInterface_menuOffersPanelsTourAndQuit()
     menus.quickTour()->trigger();
     QVERIFY(tour->isVisible());
     QCOMPARE(tour->contentView(), tour->step1.data());
+}
+
+void TestAppDelegate::forecast_builtOnFirstUseAndFollowsTheUnitsButton()
+{
+    MainInterface interface;
+    interface.delegate()->applicationDidFinishLaunching();
+    Menus &menus = *interface.menus();
+    WXDesktopWindow &window = *interface.window();
+    window.shownData =
+        QVariantMap{{QStringLiteral("location"), QStringLiteral("London")},
+                    {QStringLiteral("today"),
+                     QVariantMap{{QStringLiteral("high"),
+                                  QVariantMap{{QStringLiteral("celsius"), 21}, {QStringLiteral("temp"), 70}}},
+                                 {QStringLiteral("low"), QVariantMap{{QStringLiteral("celsius"), 12},
+                                                                     {QStringLiteral("temp"), 54}}}}}};
+    // Nothing of the panel exists until it is first asked for, also when the weather changes.
+    emit window.weatherDidChange();
+    QVERIFY(!menus.forecastWindow());
+
+    SettingsStore::setBool(key::celsius, true);
+    menus.forecast()->trigger();
+    QVERIFY(menus.forecastWindow());
+    QVERIFY(menus.forecastWindow()->isVisible());
+    QCOMPARE(menus.forecastWindow()->placeText(), QStringLiteral("London"));
+    QCOMPARE(menus.forecastWindow()->todayText(),
+             localized("TODAY_HIGH_LOW").arg(QStringLiteral("21°"), QStringLiteral("12°")));
+
+    // The units button turns the setting and re-renders the widget: the open panel follows at once.
+    SettingsStore::setBool(key::celsius, false);
+    window.didPressReloadButton(window.ui->reloadButton);
+    QCOMPARE(menus.forecastWindow()->todayText(),
+             localized("TODAY_HIGH_LOW").arg(QStringLiteral("70°"), QStringLiteral("54°")));
+
+    // Closing hides it; the next opening shows the same panel again.
+    WXForecastWindow *panel = menus.forecastWindow();
+    panel->close();
+    QVERIFY(!panel->isVisible());
+    menus.forecast()->trigger();
+    QCOMPARE(menus.forecastWindow(), panel);
+    QVERIFY(panel->isVisible());
 }
 
 void TestAppDelegate::tour_notShownOnSecondLaunch_data()
