@@ -331,6 +331,7 @@ void TestAppDelegate::forecast_builtOnFirstUseAndFollowsTheUnitsButton()
                                   QVariantMap{{QStringLiteral("celsius"), 21}, {QStringLiteral("temp"), 70}}},
                                  {QStringLiteral("low"), QVariantMap{{QStringLiteral("celsius"), 12},
                                                                      {QStringLiteral("temp"), 54}}}}}};
+    window.data = QVariantMap{{QStringLiteral("celsius"), 15}, {QStringLiteral("temp"), 59}};
     // Nothing of the panel exists until it is first asked for, also when the weather changes.
     emit window.weatherDidChange();
     QVERIFY(!menus.forecastWindow());
