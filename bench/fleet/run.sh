@@ -17,23 +17,7 @@ cmake --preset bench >/dev/null
 cmake --build build/bench --target nimbara-weatherd >/dev/null
 weatherd=build/bench/server/nimbara-weatherd
 
-work=$(mktemp -d)
-chmod 755 "$work"
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-free_port() {
-    local port
-    while :; do
-        port=$((20000 + RANDOM % 30000))
-        ss -Hltn "sport = :$port" | grep -q . || { echo "$port"; return; }
-    done
-}
+source bench/common.sh
 as_user=()
 [ "$(id -u)" -ne 0 ] || as_user=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
 

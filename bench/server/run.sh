@@ -20,23 +20,7 @@ cmake --preset bench >/dev/null
 cmake --build build/bench --target nimbara-weatherd bench_geocoder bench_places bench_gate >/dev/null
 bin=build/bench
 
-work=$(mktemp -d)
-chmod 755 "$work"
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-free_port() {
-    local port
-    while :; do
-        port=$((20000 + RANDOM % 30000))
-        ss -Hltn "sport = :$port" | grep -q . || { echo "$port"; return; }
-    done
-}
+source bench/common.sh
 
 # --- nginx: static files, its own prefix, never root ---
 mkdir -p "$work/nginx/www" "$work/nginx/tmp"
