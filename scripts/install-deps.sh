@@ -10,7 +10,7 @@ packages=(
   # widget: Qt 6 Widgets, positioning (GeoClue2 and NMEA plugins), D-Bus, translations, X11
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins qt6-positioning-dev libqt6positioning6-plugins
   qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools qt6-svg-dev libqt6svg6
-  libxcb1-dev libicu-dev
+  libxcb1-dev libxcb-xfixes0-dev libicu-dev
   # widget and weather service: Boost.Beast (header-only) reads and writes HTTP in both
   libboost-dev
   # weather service

@@ -58,6 +58,9 @@ ShapeMask::ShapeMask(QWidget *window)
         if (widget == m_window || m_window->isAncestorOf(widget))
             schedule();
     });
+    // A window that loses its compositing manager while shown gets its shape without waiting
+    // for a repaint.
+    schedule();
 }
 
 ShapeMask::~ShapeMask() = default;

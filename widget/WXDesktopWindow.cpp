@@ -27,13 +27,14 @@ WXDesktopWindow::WXDesktopWindow(QWidget *parent)
     , terminate(&QCoreApplication::quit)
     , checkTimer(new QTimer(this))
     , isConnected(&WXWeather::isConnected)
-    , m_translucent(translucencyAvailable())
+    , m_compositing(new CompositingMonitor(this))
     , m_moveResize(new MoveResizeHandler(this))
 {
     // Construction: the fixed state is set by the member initializers; the window is not opaque,
-    // its background is clear (this must precede the native window, whose visual it chooses), and
-    // it sits one level below the desktop icons.
-    setAttribute(Qt::WA_TranslucentBackground, m_translucent);
+    // its background is clear (this must precede the native window, whose visual it chooses: one
+    // with alpha, whether or not a compositing manager runs now, so that the look can follow one
+    // that starts or stops later), and it sits one level below the desktop icons.
+    setAttribute(Qt::WA_TranslucentBackground, true);
     setAutoFillBackground(false);
     // Closing the widget takes it off screen; only Quit ends the application.
     setAttribute(Qt::WA_QuitOnClose, false);
@@ -58,11 +59,8 @@ WXDesktopWindow::WXDesktopWindow(QWidget *parent)
     checkTimer->setTimerType(Qt::PreciseTimer);
     connect(checkTimer, &QTimer::timeout, this, &WXDesktopWindow::checkTick);
 
-    if (!m_translucent) {
-        for (TextLine *line : {ui->date, ui->title, ui->subtitle})
-            line->setOutlined(true);
-        m_shapeMask = new ShapeMask(this);
-    }
+    setTranslucent(m_compositing->isTranslucent());
+    connect(m_compositing, &CompositingMonitor::translucencyChanged, this, &WXDesktopWindow::setTranslucent);
 
     // The backing box joins the window here, which installs its hover region.
     viewWillMoveToWindow(this);
@@ -154,6 +152,21 @@ void WXDesktopWindow::resizeEvent(QResizeEvent * /*event*/)
     // lock button after a resize.
     if (m_hoverRegion)
         m_hoverRegion->setRect(ui->box->rect());
+}
+
+void WXDesktopWindow::setTranslucent(bool translucent)
+{
+    m_translucent = translucent;
+    for (TextLine *line : {ui->date, ui->title, ui->subtitle})
+        line->setOutlined(!translucent);
+    if (translucent) {
+        delete m_shapeMask;
+        m_shapeMask = nullptr;
+        clearMask();
+    } else if (!m_shapeMask) {
+        m_shapeMask = new ShapeMask(this);
+    }
+    update();
 }
 
 void WXDesktopWindow::paintEvent(QPaintEvent *)

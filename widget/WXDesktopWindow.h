@@ -17,6 +17,7 @@ class WXDesktopWindow;
 }
 
 namespace nimbara {
+class CompositingMonitor;
 class LocationSource;
 class MoveResizeHandler;
 class ShapeMask;
@@ -107,8 +108,9 @@ public:
     void setLevel(int level);
 
     // Whether transparent pixels show the desktop; without that the window keeps its X11 shape to
-    // the outlined text instead.
+    // the outlined text instead. Follows the compositing manager as it starts and stops.
     bool isTranslucent() const { return m_translucent; }
+    nimbara::ShapeMask *shapeMask() const { return m_shapeMask; }
 
 signals:
     // The weather line was drawn anew: new weather, or the other unit.
@@ -187,9 +189,11 @@ private:
     void observeWakeNotes();
     void keepStripFromPointerWhileLocked();
     void installWeatherLineToolTip();
+    void setTranslucent(bool translucent);
 
     QSize m_interfaceFrameSize;
-    const bool m_translucent;
+    nimbara::CompositingMonitor *const m_compositing;
+    bool m_translucent = false;
     int m_level = 0;
     // The interface elements' frames in the interface definition, scaled with the window.
     QList<std::pair<QWidget *, QRect>> m_interfaceGeometry;

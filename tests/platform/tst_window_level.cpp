@@ -2,6 +2,7 @@
 #include "WindowLevel.h"
 #include "X11.h"
 
+#include <QSignalSpy>
 #include <QTest>
 #include <QWidget>
 
@@ -19,6 +20,7 @@ private slots:
     void level_setsKeepBelowSkipTaskbarAllDesktops();
     void level_survivesCloseAndShow();
     void translucency_followsCompositingManager();
+    void compositingMonitor_reportsOwnerChanges();
 };
 
 void TestWindowLevel::initTestCase()
@@ -89,6 +91,36 @@ void TestWindowLevel::translucency_followsCompositingManager()
     xcb_set_selection_owner(c, XCB_WINDOW_NONE, x11::atom(selection), XCB_CURRENT_TIME);
     xcb_flush(c);
     QVERIFY(!translucencyAvailable());
+}
+
+void TestWindowLevel::compositingMonitor_reportsOwnerChanges()
+{
+    xcb_connection_t *c = x11::connection();
+    const std::uint32_t selection = x11::atom("_NET_WM_CM_S" + QByteArray::number(x11::defaultScreen()));
+    xcb_set_selection_owner(c, XCB_WINDOW_NONE, selection, XCB_CURRENT_TIME);
+    xcb_flush(c);
+    CompositingMonitor monitor;
+    QVERIFY(!monitor.isTranslucent());
+    QSignalSpy changes(&monitor, &CompositingMonitor::translucencyChanged);
+
+    // A manager starts, as another client: the notice arrives without anyone asking.
+    xcb_connection_t *manager = xcb_connect(nullptr, nullptr);
+    QVERIFY(!xcb_connection_has_error(manager));
+    const xcb_window_t window = xcb_generate_id(manager);
+    xcb_screen_t *screen = xcb_setup_roots_iterator(xcb_get_setup(manager)).data;
+    xcb_create_window(manager, XCB_COPY_FROM_PARENT, window, screen->root, 0, 0, 1, 1, 0,
+                      XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
+    xcb_set_selection_owner(manager, window, selection, XCB_CURRENT_TIME);
+    xcb_flush(manager);
+    QTRY_COMPARE(changes.size(), 1);
+    QCOMPARE(changes.at(0).at(0).toBool(), true);
+    QVERIFY(monitor.isTranslucent());
+
+    // It ends without letting go of the selection (a crash, a kill): its connection closes.
+    xcb_disconnect(manager);
+    QTRY_COMPARE(changes.size(), 2);
+    QCOMPARE(changes.at(1).at(0).toBool(), false);
+    QVERIFY(!monitor.isTranslucent());
 }
 
 QTEST_MAIN(TestWindowLevel)

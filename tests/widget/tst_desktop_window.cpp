@@ -39,6 +39,7 @@ private slots:
     void getDate_formatsInLocale();
     void getDate_rearmsAndTurnsMonth();
     void noTranslucency_shapesWindowToText();
+    void compositingChanges_switchTheLookWhileRunning();
 
 private:
     std::unique_ptr<WXDesktopWindow> makeWindow();
@@ -294,7 +295,7 @@ void TestDesktopWindow::noTranslucency_shapesWindowToText()
     SettingsStore::setBool(key::textAlign, true);
     const auto window = makeWindow();
     const Ui::WXDesktopWindow &ui = *window->ui;
-    QVERIFY(!window->testAttribute(Qt::WA_TranslucentBackground));
+    QVERIFY(!window->isTranslucent());
     QVERIFY(ui.title->isOutlined());
     QCOMPARE(ui.title->outlineColor(), QColor(Qt::black));
     window->show();
@@ -313,6 +314,34 @@ void TestDesktopWindow::noTranslucency_shapesWindowToText()
     SettingsStore::setBool(key::textAlign, false);
     window->toggleSettings();
     QTRY_VERIFY(window->mask().intersects(QRect(title.right() - 10, title.top(), 10, title.height())));
+}
+
+void TestDesktopWindow::compositingChanges_switchTheLookWhileRunning()
+{
+    // Started before the compositing manager.
+    setTranslucencyForTesting(false);
+    const auto window = makeWindow();
+    window->show();
+    Animator::finishAll();
+    QTRY_VERIFY(!window->mask().isEmpty());
+    // Whatever the look at start, the window has alpha to change to the other one.
+    QVERIFY(window->testAttribute(Qt::WA_TranslucentBackground));
+
+    setTranslucencyForTesting(true);
+    QVERIFY(window->isTranslucent());
+    QVERIFY(!window->ui->title->isOutlined());
+    QVERIFY(window->mask().isEmpty());
+    QVERIFY(!window->shapeMask());
+    // A later change of text leaves the window unshaped.
+    window->ui->title->setText(QStringLiteral("12°, RAIN"));
+    QTest::qWait(20);
+    QVERIFY(window->mask().isEmpty());
+
+    setTranslucencyForTesting(false);
+    QVERIFY(!window->isTranslucent());
+    QVERIFY(window->ui->title->isOutlined());
+    QTRY_VERIFY(window->mask().intersects(window->ui->title->geometry()));
+    QVERIFY(!window->mask().contains(QPoint(0, 0)));
 }
 
 QTEST_MAIN(TestDesktopWindow)

@@ -1,0 +1,219 @@
+#include "FakeLocationSource.h"
+#include "WXDesktopWindow.h"
+#include "WXDesktopWindowUi.h"
+
+#include "Animator.h"
+#include "SettingsStore.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QScreen>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace nimbara;
+
+namespace {
+
+// The desktop's colour, set on the root window the way desktops do.
+const QColor kDesktop(0x3a, 0x7c, 0xa5);
+
+bool isDesktop(QRgb pixel)
+{
+    return qAbs(qRed(pixel) - kDesktop.red()) + qAbs(qGreen(pixel) - kDesktop.green()) +
+               qAbs(qBlue(pixel) - kDesktop.blue()) <=
+           24;
+}
+
+// What a line paints by itself (its glyphs and their outline), in its own coordinates.
+QImage paintedBy(QWidget *line)
+{
+    QImage painted(line->size(), QImage::Format_ARGB32_Premultiplied);
+    painted.fill(Qt::transparent);
+    line->render(&painted, QPoint(), QRegion(), QWidget::DrawChildren);
+    return painted;
+}
+
+bool paintsNear(const QImage &painted, int x, int y, int reach)
+{
+    for (int dy = -reach; dy <= reach; ++dy) {
+        for (int dx = -reach; dx <= reach; ++dx) {
+            const QPoint p(x + dx, y + dy);
+            if (painted.valid(p) && qAlpha(painted.pixel(p)) > 0)
+                return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+// The widget's look on a real X server, checked by the pixels on the screen: shaped to its text
+// without a compositing manager, translucent with one, following one that starts or stops later.
+class TestWindowLooks : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void compositorStartsAndStops_lookFollows();
+    void shorterText_leavesNoOldOutline();
+
+private:
+    QImage screenshot(const QString &name);
+    // Pixels of the window's frame that show the desktop, as a share of all.
+    double desktopShare(const QImage &screen) const;
+    void checkDesktopAroundText(const QImage &screen);
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<WXDesktopWindow> m_window;
+};
+
+void TestWindowLooks::initTestCase()
+{
+    QVERIFY2(QGuiApplication::platformName() == QLatin1String("xcb"), "needs an X server (scripts/test.sh)");
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_dir.path());
+    QCOMPARE(QProcess::execute(QStringLiteral("hsetroot"), {QStringLiteral("-solid"), kDesktop.name()}), 0);
+}
+
+void TestWindowLooks::init()
+{
+    QSettings(QStringLiteral("Nimbara"), QStringLiteral("Nimbara")).clear();
+    // White text on the left, the weather line alone.
+    SettingsStore::setBool(key::whiteColor, true);
+    SettingsStore::setBool(key::textAlign, true);
+    SettingsStore::setBool(key::dateEnabled, true);
+    SettingsStore::setBool(key::locationEnabled, true);
+    m_window = std::make_unique<WXDesktopWindow>();
+    m_window->makeLocationSource = [](QObject *parent) {
+        return new FakeLocationSource(true, parent);
+    };
+    m_window->isConnected = [] {
+        return false;
+    };
+    m_window->awakeFromNib();
+    m_window->setFrame(QRectF(100, 100, 720, 160), false);
+    m_window->resizeAllTexts();
+    m_window->setWindowOpacity(0.0);
+    m_window->show();
+    Animator::animateOpacity(m_window.get(), 1.0);
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    Animator::finishAll();
+}
+
+void TestWindowLooks::cleanup()
+{
+    m_window.reset();
+}
+
+QImage TestWindowLooks::screenshot(const QString &name)
+{
+    // The last paint and shape reach the screen (and the compositing manager) first.
+    QTest::qWait(600);
+    const QImage screen = m_window->screen()->grabWindow(0).toImage();
+    const QString path = QDir(QStringLiteral(NIMBARA_SCREENSHOT_DIR)).filePath(name + QStringLiteral(".png"));
+    screen.copy(m_window->geometry().adjusted(-20, -20, 20, 20)).save(path);
+    qInfo("screenshot: %s", qPrintable(path));
+    return screen;
+}
+
+double TestWindowLooks::desktopShare(const QImage &screen) const
+{
+    const QRect frame = m_window->geometry();
+    int desktop = 0;
+    for (int y = frame.top(); y <= frame.bottom(); ++y) {
+        for (int x = frame.left(); x <= frame.right(); ++x)
+            desktop += isDesktop(screen.pixel(x, y)) ? 1 : 0;
+    }
+    return double(desktop) / (frame.width() * frame.height());
+}
+
+void TestWindowLooks::checkDesktopAroundText(const QImage &screen)
+{
+    const QRect frame = m_window->geometry();
+    // The corners, and the empty band below the text, show the desktop: no black rectangle.
+    for (const QPoint &p : {frame.topLeft(), frame.topRight(), frame.bottomLeft(), frame.bottomRight(),
+                            QPoint(frame.center().x(), frame.bottom() - 10)}) {
+        QVERIFY2(
+            isDesktop(screen.pixel(p)),
+            qPrintable(
+                QStringLiteral("%1,%2 shows %3").arg(p.x()).arg(p.y()).arg(QColor(screen.pixel(p)).name())));
+    }
+    QVERIFY2(desktopShare(screen) > 0.6, qPrintable(QString::number(desktopShare(screen))));
+    // And the text is there, white.
+    const QImage own = paintedBy(m_window->ui->title);
+    const QPoint origin = m_window->ui->title->mapToGlobal(QPoint(0, 0));
+    int white = 0;
+    for (int y = 0; y < own.height(); ++y) {
+        for (int x = 0; x < own.width(); ++x) {
+            if (qAlpha(own.pixel(x, y)) == 255 && qGray(screen.pixel(origin + QPoint(x, y))) > 230)
+                ++white;
+        }
+    }
+    QVERIFY2(white > 200, qPrintable(QString::number(white)));
+}
+
+void TestWindowLooks::compositorStartsAndStops_lookFollows()
+{
+    m_window->ui->title->setText(QStringLiteral("12°, RAIN"));
+    // Xvfb alone composes nothing: the window is shaped to its text.
+    QVERIFY(!m_window->isTranslucent());
+    QVERIFY(m_window->ui->title->isOutlined());
+    checkDesktopAroundText(screenshot(QStringLiteral("looks-1-shaped")));
+
+    // A compositing manager starts after the widget (as at login): the widget turns translucent.
+    QProcess compositor;
+    compositor.start(QStringLiteral("xcompmgr"), {});
+    QVERIFY(compositor.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(m_window->isTranslucent(), 5000);
+    QVERIFY(!m_window->ui->title->isOutlined());
+    QVERIFY(m_window->mask().isEmpty());
+    checkDesktopAroundText(screenshot(QStringLiteral("looks-2-translucent")));
+
+    // It stops: back to the shaped look, not a black rectangle.
+    compositor.terminate();
+    QVERIFY(compositor.waitForFinished());
+    QTRY_VERIFY_WITH_TIMEOUT(!m_window->isTranslucent(), 5000);
+    QVERIFY(m_window->ui->title->isOutlined());
+    QTRY_VERIFY(!m_window->mask().isEmpty());
+    checkDesktopAroundText(screenshot(QStringLiteral("looks-3-shaped-again")));
+}
+
+void TestWindowLooks::shorterText_leavesNoOldOutline()
+{
+    QVERIFY(!m_window->isTranslucent());
+    TextLine *title = m_window->ui->title;
+    title->setText(QStringLiteral("LOCATION NOT ALLOWED"));
+    m_window->ui->subtitle->setText(QStringLiteral("ALLOW LOCATION IN THE SETTINGS"));
+    screenshot(QStringLiteral("outline-1-long"));
+    const QImage before = paintedBy(title);
+
+    title->setText(QStringLiteral("12°, RAIN"));
+    m_window->ui->subtitle->setText(QStringLiteral("LONDON"));
+    const QImage screen = screenshot(QStringLiteral("outline-2-short"));
+    const QImage after = paintedBy(title);
+
+    // Where the old text was drawn and the new one is not, the desktop shows.
+    const QPoint origin = title->mapToGlobal(QPoint(0, 0));
+    int leftovers = 0;
+    int checked = 0;
+    for (int y = 0; y < before.height(); ++y) {
+        for (int x = 0; x < before.width(); ++x) {
+            if (qAlpha(before.pixel(x, y)) == 0 || paintsNear(after, x, y, 3))
+                continue;
+            ++checked;
+            if (!isDesktop(screen.pixel(origin + QPoint(x, y))))
+                ++leftovers;
+        }
+    }
+    QVERIFY(checked > 1000);
+    QCOMPARE(leftovers, 0);
+    checkDesktopAroundText(screen);
+}
+
+QTEST_MAIN(TestWindowLooks)
+#include "tst_window_looks.moc"
