@@ -154,7 +154,7 @@ private slots:
     void gate_badUpstreamGivesError3AndServiceGoesOn();
     void gate_concurrentMissesMakeOneUpstreamCall();
     void feedback_storesRawValuesExactly();
-    void feedback_bodyLimitIs64KiB();
+    void feedback_bodyLimitIsTheSharedLimit();
     void badRequests_getStatusAndEnvelope_data();
     void badRequests_getStatusAndEnvelope();
     void framing_rawRequests_data();
@@ -433,10 +433,10 @@ void TestWeatherd::feedback_storesRawValuesExactly()
     QCOMPARE(bytes(feedbackRows(service->databasePath()).at(2)[3]), QByteArray("expected"));
 }
 
-void TestWeatherd::feedback_bodyLimitIs64KiB()
+void TestWeatherd::feedback_bodyLimitIsTheSharedLimit()
 {
     const std::string prefix = "&v1=1&v2=n&v3=e&v4=";
-    const std::string fits = prefix + std::string(64 * 1024 - prefix.size(), 'a');
+    const std::string fits = prefix + std::string(NIMBARA_FEEDBACK_MAX_BYTES - prefix.size(), 'a');
     QCOMPARE(rawPost(service->port, "/api/0.5/feedback?", fits).status, 200);
 
     auto response = rawPost(service->port, "/api/0.5/feedback?", fits + "b");
