@@ -366,9 +366,7 @@ int main(int argc, char **argv)
     HttpServer server(options.http);
     addRoutes(server, service, options.accessLog);
     if (auto proxies = TrustedProxies::parse(options.trustedProxies, ignored))
-        server.setClientAddressResolver([proxies = std::move(*proxies)](const Request &request) {
-            return proxies.clientAddress(request.peerAddress, request.header("X-Forwarded-For"));
-        });
+        server.setTrustedProxies(std::move(*proxies));
     addPlaceRoutes(server, places);
 
     int port = server.bindAndListen(options.listen, options.port);

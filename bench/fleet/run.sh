@@ -64,8 +64,8 @@ port_of() { # name
     sed -n 's/.*listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$work/$1.log"
 }
 start_instance direct
-start_instance first --cache "redis://127.0.0.1:$redis_port/0" --trusted-proxy 127.0.0.1 --max-connections-per-client 100000
-start_instance second --cache "redis://127.0.0.1:$redis_port/0" --trusted-proxy 127.0.0.1 --max-connections-per-client 100000
+start_instance first --cache "redis://127.0.0.1:$redis_port/0" --trusted-proxy 127.0.0.1
+start_instance second --cache "redis://127.0.0.1:$redis_port/0" --trusted-proxy 127.0.0.1
 direct_port=$(port_of direct)
 first_port=$(port_of first)
 second_port=$(port_of second)

@@ -48,10 +48,12 @@ std::string_view reasonOf(int status)
 }
 
 // The answer to a connection over a cap, written as it is accepted: nothing is read from it.
+constexpr std::string_view overCapacityBody = R"({"status":"error","error":3})";
 const std::string overCapacityAnswer =
     "HTTP/1.1 503 Service Unavailable\r\nContent-Type: application/json\r\n"
-    "Content-Length: 29\r\nRetry-After: 5\r\nConnection: close\r\n\r\n"
-    R"({"status":"error","error":3})";
+    "Content-Length: " +
+    std::to_string(overCapacityBody.size()) + "\r\nRetry-After: 5\r\nConnection: close\r\n\r\n" +
+    std::string(overCapacityBody);
 
 } // namespace
 
@@ -69,9 +71,14 @@ struct HttpServer::Impl
     // Counts a new connection from an address, or refuses it when a cap is reached.
     bool admit(const std::string &address)
     {
+        const bool perClientCap = !(trustedProxies && trustedProxies->contains(address));
         std::lock_guard lock(clientsMutex);
         if (connections >= connectionCap)
             return false;
+        if (!perClientCap) {
+            ++connections;
+            return true;
+        }
         auto &count = perClient[address];
         if (count >= options.maxConnectionsPerClient) {
             if (count == 0)
@@ -83,6 +90,7 @@ struct HttpServer::Impl
         return true;
     }
 
+    // A trusted proxy's address has no count to go down.
     void release(const std::string &address)
     {
         std::lock_guard lock(clientsMutex);
@@ -112,6 +120,7 @@ struct HttpServer::Impl
     };
     std::function<void(const Request &, const Reply &, SteadyClock::duration)> accessLog;
     std::function<std::string(const Request &)> clientAddressResolver;
+    std::optional<TrustedProxies> trustedProxies;
 
     std::atomic<size_t> inFlight{0};
     std::atomic<bool> running{false};
@@ -517,6 +526,14 @@ void HttpServer::setAccessLog(std::function<void(const Request &, const Reply &,
 void HttpServer::setClientAddressResolver(std::function<std::string(const Request &)> resolver)
 {
     impl->clientAddressResolver = std::move(resolver);
+}
+
+void HttpServer::setTrustedProxies(TrustedProxies proxies)
+{
+    impl->trustedProxies = std::move(proxies);
+    impl->clientAddressResolver = [this](const Request &request) {
+        return impl->trustedProxies->clientAddress(request.peerAddress, request.header("X-Forwarded-For"));
+    };
 }
 
 int HttpServer::bindAndListen(const std::string &host, int port)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Reply.h"
+#include "TrustedProxies.h"
 
 #include <chrono>
 #include <cstddef>
@@ -79,6 +80,10 @@ public:
         std::function<void(const Request &, const Reply &, std::chrono::steady_clock::duration)> log);
     // Who the client is (for a trusted proxy's forwarded address); the peer address by default.
     void setClientAddressResolver(std::function<std::string(const Request &)> resolver);
+    // Believes these proxies' X-Forwarded-For, and exempts their connections from the cap per
+    // address: every client behind nginx comes from nginx's address, and nginx limits each of them
+    // itself. The cap on connections in all still holds for them.
+    void setTrustedProxies(TrustedProxies proxies);
 
     // Binds and listens; port 0 picks a free port. Returns the port, or -1 when the address cannot be bound.
     int bindAndListen(const std::string &host, int port);

@@ -29,10 +29,19 @@ struct RawResponse
     bool answered = false;
 };
 
-// A connected loopback socket, or -1.
-inline int connectLoopback(int port)
+// A socket connected to 127.0.0.1, from another loopback address when one is given, or -1.
+inline int connectLoopback(int port, const char *from = nullptr)
 {
     int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (from) {
+        sockaddr_in source{};
+        source.sin_family = AF_INET;
+        if (::inet_pton(AF_INET, from, &source.sin_addr) != 1 ||
+            ::bind(fd, reinterpret_cast<sockaddr *>(&source), sizeof source) != 0) {
+            ::close(fd);
+            return -1;
+        }
+    }
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(port));

@@ -6,6 +6,7 @@
 #include "ServerTestSupport.h"
 #include "ServiceLog.h"
 #include "ServiceStore.h"
+#include "http/TrustedProxies.h"
 
 #include <nlohmann/json.hpp>
 #include <sqlite3.h>
@@ -32,7 +33,8 @@ const std::string londonQuery = "&v1=51.5074&v2=-0.1278&v3=auto&v4=en-GB&v5=" + 
 // One running service with two fake providers, rebuilt for every test.
 struct Service
 {
-    explicit Service(const Geocoder *geocoder, HttpOptions httpOptions = testHttpOptions())
+    explicit Service(const Geocoder *geocoder, HttpOptions httpOptions = testHttpOptions(),
+                     std::optional<TrustedProxies> proxies = std::nullopt)
         : store(std::make_unique<ServiceStore>(dir.filePath(QStringLiteral("weatherd.sqlite")).toStdString()))
         , versions({"0.0.9", "0.1.0", currentVersion}, "0.1.0")
         , placeNames("/usr/share/locale")
@@ -48,6 +50,8 @@ struct Service
         });
         service = std::make_unique<WeatherService>(*cache, *store, versions, geocoder, &placeNames);
         addRoutes(server, *service);
+        if (proxies)
+            server.setTrustedProxies(std::move(*proxies));
         port = server.bindAndListen("127.0.0.1", 0);
         thread = std::thread([this] { server.run(); });
         while (!server.isRunning())
@@ -162,6 +166,7 @@ private slots:
     void slowClient_isCutOffWhileOthersAreServed();
     void connectionCaps_overCapAnsweredAtOnceWith503_data();
     void connectionCaps_overCapAnsweredAtOnceWith503();
+    void connectionCaps_trustedProxyIsNotCappedPerAddress();
     void idleKeepAliveConnections_holdNoOneAndCloseWhenIdle();
     void accessLog_lineWithoutPosition();
     void accessLog_clientBytesCannotForgeLines();
@@ -625,6 +630,46 @@ void TestWeatherd::connectionCaps_overCapAnsweredAtOnceWith503()
     held.pop_back();
     QTRY_COMPARE(service->server.connectionCount(), size_t(2));
     QCOMPARE(rawGet(service->port, "/check/").status, 200);
+    for (int fd : held)
+        ::close(fd);
+}
+
+void TestWeatherd::connectionCaps_trustedProxyIsNotCappedPerAddress()
+{
+    HttpOptions options = Service::testHttpOptions();
+    options.maxConnections = 8;
+    options.maxConnectionsPerClient = 2;
+    std::string error;
+    auto proxies = TrustedProxies::parse("127.0.0.1/32", error);
+    QVERIFY2(proxies, error.c_str());
+    service = std::make_unique<Service>(geocoder.get(), options, std::move(proxies));
+
+    // A proxy carries many clients: past the cap per address, each of its connections is served.
+    std::vector<int> held;
+    for (int i = 0; i < 5; ++i) {
+        held.push_back(connectLoopback(service->port, "127.0.0.1"));
+        QVERIFY(sendAll(held.back(), "GET /check/ HTTP/1.1\r\nHost: x\r\nX-Forwarded-For: 192.0.2." +
+                                         std::to_string(i) + "\r\n\r\n"));
+        QCOMPARE(readResponse(held.back()).status, 200);
+    }
+    // Any other address is held to it.
+    for (int i = 0; i < 2; ++i) {
+        held.push_back(connectLoopback(service->port, "127.0.0.2"));
+        QVERIFY(sendAll(held.back(), "GET /check/ HTTP/1.1\r\nHost: x\r\n\r\n"));
+        QCOMPARE(readResponse(held.back()).status, 200);
+    }
+    int over = connectLoopback(service->port, "127.0.0.2");
+    QVERIFY(over >= 0);
+    QCOMPARE(readResponse(over).status, 503);
+    ::close(over);
+    // The cap in all still counts the proxy's connections: seven are open, one more place is left.
+    int last = connectLoopback(service->port, "127.0.0.1");
+    QVERIFY(sendAll(last, "GET /check/ HTTP/1.1\r\nHost: x\r\n\r\n"));
+    QCOMPARE(readResponse(last).status, 200);
+    int full = connectLoopback(service->port, "127.0.0.1");
+    QCOMPARE(readResponse(full).status, 503);
+    ::close(full);
+    ::close(last);
     for (int fd : held)
         ::close(fd);
 }
