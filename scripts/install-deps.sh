@@ -26,6 +26,9 @@ packages=(
   wrk nginx-light hyperfine valgrind curl
   # the fleet's engines, started by the service's tests in temporary directories
   postgresql redis-server
+  # promtool, which checks the service's /metrics text in the tests (the Prometheus server itself
+  # is not started)
+  prometheus
   # packaging
   dpkg-dev fakeroot file librsvg2-bin desktop-file-utils
 )

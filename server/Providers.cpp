@@ -573,13 +573,29 @@ void from_json(const nlohmann::json &json, Reading &reading)
 
 FailoverProvider::FailoverProvider(std::vector<std::unique_ptr<WeatherProvider>> providers)
     : providers(std::move(providers))
+    , calls(std::make_unique<Calls[]>(this->providers.size()))
 {}
+
+void FailoverProvider::addMetrics(Metrics &metrics) const
+{
+    for (size_t i = 0; i < providers.size(); ++i) {
+        const Labels labels{{"provider", std::string(providers[i]->name())}};
+        const Calls *counts = &calls[i];
+        metrics.addCounter("nimbara_upstream_calls_total", "Calls to a weather provider, by provider.",
+                           labels, [counts] { return static_cast<double>(counts->made.get()); });
+        metrics.addCounter("nimbara_upstream_failures_total",
+                           "Calls to a weather provider that brought no reading, by provider.", labels,
+                           [counts] { return static_cast<double>(counts->failed.get()); });
+    }
+}
 
 std::optional<Reading> FailoverProvider::currentWeather(double latitude, double longitude, std::string &error)
 {
     error.clear();
-    for (const auto &provider : providers) {
+    for (size_t i = 0; i < providers.size(); ++i) {
+        const auto &provider = providers[i];
         std::string reason;
+        calls[i].made.add();
         try {
             if (auto reading = provider->currentWeather(latitude, longitude, reason)) {
                 reading->forecastJson = forecastJson(*reading);
@@ -588,6 +604,7 @@ std::optional<Reading> FailoverProvider::currentWeather(double latitude, double 
         } catch (const std::exception &exception) {
             reason = exception.what();
         }
+        calls[i].failed.add();
         logLine("upstream " + std::string(provider->name()) + " failed for " +
                 coordinateDecimal(latitude, 4) + "," + coordinateDecimal(longitude, 4) + ": " +
                 escapeForLog(reason)); // upstream text

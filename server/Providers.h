@@ -1,6 +1,7 @@
 #pragma once
 
 #include "LocalTime.h"
+#include "http/Metrics.h"
 
 #include <nlohmann/json.hpp>
 
@@ -143,8 +144,18 @@ public:
     std::string_view name() const override { return "failover"; }
     std::optional<Reading> currentWeather(double latitude, double longitude, std::string &error) override;
 
+    // Adds the calls to each provider, and their failures, to metrics.
+    void addMetrics(Metrics &metrics) const;
+
 private:
+    struct Calls
+    {
+        Counter made;
+        Counter failed;
+    };
+
     std::vector<std::unique_ptr<WeatherProvider>> providers;
+    std::unique_ptr<Calls[]> calls; // one per provider
 };
 
 // Short decimal text of a coordinate with at most the given number of decimals, locale-free.

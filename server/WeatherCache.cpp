@@ -68,6 +68,7 @@ std::optional<Reading> WeatherCache::reading(double latitude, double longitude)
         Entry &entry = entries[key];
         if (auto held = heldValue(key, entry, current))
             return held;
+        counts.misses.add();
         if (entry.pending.valid()) {
             auto pending = entry.pending;
             ++waiting;
@@ -92,8 +93,15 @@ std::optional<Reading> WeatherCache::heldValue(std::uint64_t key, Entry &entry, 
 {
     if (entry.value && current - entry.fetchedAt > options.maxStaleAge)
         entry.value.reset();
-    if (entry.value && current >= entry.freshUntil && current >= entry.retryAfter)
-        refreshes.push(key);
+    if (!entry.value)
+        return std::nullopt;
+    if (current < entry.freshUntil) {
+        counts.hits.add();
+    } else {
+        counts.stale.add();
+        if (current >= entry.retryAfter)
+            refreshes.push(key);
+    }
     return entry.value;
 }
 
@@ -138,6 +146,22 @@ void WeatherCache::dropExpired(Clock::time_point current)
         return !entry.pending.valid() && current >= entry.retryAfter &&
                (!entry.value || current - entry.fetchedAt > options.maxStaleAge);
     });
+}
+
+void WeatherCache::addCounts(Metrics &metrics, std::string cache, const CacheCounts &counts)
+{
+    const std::string help =
+        "Weather cache lookups, by cache (process or redis) and result (hit, stale or miss).";
+    for (const auto &[result, counter] : {std::pair{"hit", &counts.hits}, std::pair{"stale", &counts.stale},
+                                          std::pair{"miss", &counts.misses}})
+        metrics.addCounter("nimbara_weather_cache_lookups_total", help,
+                           {{"cache", cache}, {"result", result}},
+                           [counter] { return static_cast<double>(counter->get()); });
+}
+
+void WeatherCache::addMetrics(Metrics &metrics) const
+{
+    addCounts(metrics, "process", counts);
 }
 
 size_t WeatherCache::waitingCount() const

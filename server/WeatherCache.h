@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Providers.h"
+#include "http/Metrics.h"
 #include "weather/RefreshWorkers.h"
 
 #include <chrono>
@@ -31,6 +32,15 @@ struct CacheOptions
     unsigned refreshThreads = 4;
 };
 
+// How the lookups of one cache went: a fresh value, a stale one (answered while it is refreshed), or
+// none (the caller waits for an upstream call, or gets nothing while a failed cell backs off).
+struct CacheCounts
+{
+    Counter hits;
+    Counter stale;
+    Counter misses;
+};
+
 // Upstream readings per cell of 0.1 degree. A fresh value is answered at once; a stale one is
 // answered at once too while one background refresh fetches the next; a miss fetches in the caller's
 // thread, and concurrent misses for the same cell wait for that one upstream call.
@@ -51,6 +61,9 @@ public:
     // an upstream call: nothing when there is none.
     virtual std::optional<Reading> cachedReading(double latitude, double longitude);
 
+    // Adds the lookups' counts to metrics, labelled by where the cells live.
+    virtual void addMetrics(Metrics &metrics) const;
+
     // The centre of the cell that holds a position: the coordinates the upstream is asked for.
     static std::pair<double, double> cellCentre(double latitude, double longitude);
 
@@ -65,6 +78,7 @@ protected:
     std::optional<Reading> fetchCell(std::uint64_t key);
     // Until when a value fetched at a time is fresh: the upstream's next update, plus jitter.
     Clock::time_point freshUntil(Clock::time_point fetchedAt) const;
+    static void addCounts(Metrics &metrics, std::string cache, const CacheCounts &counts);
 
     Fetch fetch;
     CacheOptions options;
@@ -88,6 +102,7 @@ private:
     std::unordered_map<std::uint64_t, Entry> entries;
     size_t waiting = 0;
     size_t insertsSinceSweep = 0;
+    CacheCounts counts;
     RefreshWorkers refreshes; // last: stops before what it uses goes away
 };
 

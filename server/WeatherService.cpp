@@ -142,12 +142,12 @@ std::string WeatherService::placeName(double latitude, double longitude, std::st
 bool WeatherService::upstreamBudgetAllows(std::string_view clientAddress)
 {
     if (limits.newCellsPerClient && !limits.newCellsPerClient->tryTake(clientAddress)) {
-        ++refused.newCellsPerClient;
+        refused.newCellsPerClient.add();
         logLine("limit: " + escapeForLog(clientAddress) + " asked for too many new cells; error 3");
         return false;
     }
     if (limits.upstreamCalls && !limits.upstreamCalls->tryTake({})) {
-        ++refused.upstreamCalls;
+        refused.upstreamCalls.add();
         logLine("limit: the upstream budget is spent; " + escapeForLog(clientAddress) + " gets error 3");
         return false;
     }
@@ -158,7 +158,7 @@ std::optional<Reply> WeatherService::feedbackRefusal(std::string_view body, std:
 {
     const Reply overLimit = errorReply(429, GateError::overLimit);
     if (limits.feedbackPerClient && !limits.feedbackPerClient->tryTake(clientAddress)) {
-        ++refused.feedbackPerClient;
+        refused.feedbackPerClient.add();
         logLine("limit: feedback from " + escapeForLog(clientAddress) +
                 " refused: too many from this address");
         return overLimit;
@@ -166,14 +166,14 @@ std::optional<Reply> WeatherService::feedbackRefusal(std::string_view body, std:
     // The widget's form has no machine fingerprint; a client that sends one is held to it as well.
     auto machine = Store::normalizedFingerprint(valueOf(parsePairs(body, fingerprintKeys), "v5"));
     if (!machine.empty() && limits.feedbackPerMachine && !limits.feedbackPerMachine->tryTake(machine)) {
-        ++refused.feedbackPerMachine;
+        refused.feedbackPerMachine.add();
         logLine("limit: feedback from " + escapeForLog(clientAddress) +
                 " refused: too many from machine=" + machine);
         return overLimit;
     }
     std::call_once(storedBytesRead, [this] { storedBytes = store.feedbackBytes(); });
     if (storedBytes + body.size() > limits.feedbackMaxBytes) {
-        ++refused.feedbackStorageFull;
+        refused.feedbackStorageFull.add();
         logLine("limit: feedback from " + escapeForLog(clientAddress) +
                 " refused: the feedback storage is full");
         return overLimit;
@@ -197,6 +197,15 @@ Reply WeatherService::feedback(std::string_view body, std::string_view clientAdd
     store.addFeedback(feedback); // throws when it could not be stored: the sender must not hear "ok"
     storedBytes += body.size();
     return {200, R"({"status":"ok"})"};
+}
+
+void WeatherService::addMetrics(Metrics &metrics) const
+{
+    addLimitRefusals(metrics, "feedback_per_client", refused.feedbackPerClient);
+    addLimitRefusals(metrics, "feedback_per_machine", refused.feedbackPerMachine);
+    addLimitRefusals(metrics, "feedback_storage", refused.feedbackStorageFull);
+    addLimitRefusals(metrics, "new_cells_per_client", refused.newCellsPerClient);
+    addLimitRefusals(metrics, "upstream_calls", refused.upstreamCalls);
 }
 
 Reply WeatherService::homePage() const

@@ -4,6 +4,7 @@
 #include "VersionGate.h"
 #include "WeatherCache.h"
 #include "http/Limits.h"
+#include "http/Metrics.h"
 #include "http/Reply.h"
 #include "store/Store.h"
 
@@ -39,11 +40,11 @@ struct ServiceLimits
 // Requests refused by a limit, by limit; each refusal is also logged.
 struct Refusals
 {
-    std::atomic<std::uint64_t> feedbackPerClient{0};
-    std::atomic<std::uint64_t> feedbackPerMachine{0};
-    std::atomic<std::uint64_t> feedbackStorageFull{0};
-    std::atomic<std::uint64_t> newCellsPerClient{0};
-    std::atomic<std::uint64_t> upstreamCalls{0};
+    Counter feedbackPerClient;
+    Counter feedbackPerMachine;
+    Counter feedbackStorageFull;
+    Counter newCellsPerClient;
+    Counter upstreamCalls;
 };
 
 // The three requests of the widget and the product page, without HTTP: each takes the raw text the
@@ -72,6 +73,8 @@ public:
     static Reply errorReply(int httpStatus, GateError error);
 
     const Refusals &refusals() const { return refused; }
+    // Adds the refusals of the limits above to metrics.
+    void addMetrics(Metrics &metrics) const;
 
 private:
     std::optional<Reply> gateReply(std::string_view query, bool mayFetch, std::string_view clientAddress);

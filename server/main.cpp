@@ -3,6 +3,8 @@
 #include "PrivateFiles.h"
 #include "Routes.h"
 #include "ServiceLog.h"
+#include "http/ListenAddress.h"
+#include "http/Metrics.h"
 #include "http/TrustedProxies.h"
 #include "places/AddressLocator.h"
 #include "places/PlaceSearch.h"
@@ -36,6 +38,7 @@ struct Options
     std::string db;
     std::string cache;
     std::string trustedProxies;
+    std::string metricsListen;
     std::string cities;
     std::string localeDir = "/usr/share/locale";
     std::string ipDb;
@@ -145,6 +148,11 @@ std::optional<int> parseOptions(int argc, char **argv, Options &options)
                    "header is ignored (default: none)")
         ->type_name("CIDR[,CIDR]")
         ->check(parsedBy(&TrustedProxies::parse));
+    app.add_option("--metrics-listen", options.metricsListen,
+                   "serve GET /metrics (Prometheus text) on this address of its\n"
+                   "own, never on the public port (default: not served)")
+        ->type_name("ADDRESS:PORT")
+        ->check(parsedBy(&ListenAddress::parse));
     // A count with its range; 0 where it may switch a limit off.
     auto count = [&](const char *name, auto &value, const char *text, size_t lowest) {
         app.add_option(name, value, text)
@@ -375,6 +383,32 @@ int main(int argc, char **argv)
         return 1;
     }
 
+    // The metrics tell an operator about traffic and clients: they get an address of their own,
+    // which the public port knows nothing of.
+    Metrics metrics;
+    server.addMetrics(metrics);
+    service.addMetrics(metrics);
+    cache->addMetrics(metrics);
+    upstream.addMetrics(metrics);
+    std::unique_ptr<HttpServer> metricsServer;
+    std::optional<ListenAddress> metricsAddress;
+    if (!options.metricsListen.empty()) {
+        metricsAddress = ListenAddress::parse(options.metricsListen, ignored);
+        HttpOptions metricsOptions;
+        metricsOptions.loopThreads = 1;
+        metricsOptions.workerThreads = 1;
+        metricsOptions.maxConnections = 64;
+        metricsServer = std::make_unique<HttpServer>(metricsOptions);
+        metricsServer->get("/metrics", Runs::onLoop, [&metrics](const Request &) {
+            return Reply{200, metrics.text(), std::string(Metrics::contentType)};
+        });
+        metricsAddress->port = metricsServer->bindAndListen(metricsAddress->host, metricsAddress->port);
+        if (metricsAddress->port < 0) {
+            std::cerr << "nimbara-weatherd: cannot listen on " << options.metricsListen << " for metrics\n";
+            return 1;
+        }
+    }
+
     std::unique_ptr<PlaceSearch> placeSearch;
     std::thread indexBuilder([&] {
         try {
@@ -392,6 +426,8 @@ int main(int argc, char **argv)
         sigwait(&stopSignals, &signal);
         stopping = true;
         server.stop();
+        if (metricsServer)
+            metricsServer->stop();
     });
 
     logLine("nimbara-weatherd " NIMBARA_SERVER_VERSION " listening on " + options.listen + ":" +
@@ -399,6 +435,11 @@ int main(int argc, char **argv)
             " worker threads, " + std::to_string(geocoder ? geocoder->size() : 0) + " places, database " +
             displayedLocation(options.db) + ", cache " +
             (redisAddress ? "redis " + redisAddress->text() : std::string("in process")) + ")");
+    std::thread metricsThread;
+    if (metricsServer) {
+        logLine("metrics served on " + metricsAddress->text() + " at /metrics");
+        metricsThread = std::thread([&] { metricsServer->run(); });
+    }
     bool ok = true;
     try {
         server.run();
@@ -409,6 +450,10 @@ int main(int argc, char **argv)
     if (!stopping) // the server ended on its own: wake the signal thread
         pthread_kill(signalWaiter.native_handle(), SIGTERM);
     signalWaiter.join();
+    if (metricsThread.joinable()) {
+        metricsServer->stop();
+        metricsThread.join();
+    }
     indexBuilder.join();
     logLine(ok ? "nimbara-weatherd stopped" : "nimbara-weatherd: the server failed");
     return ok ? 0 : 1;

@@ -5,6 +5,7 @@
 
 #include "AccessLog.h"
 #include "Framing.h"
+#include "Metrics.h"
 #include "ServiceLog.h"
 
 #include <boost/asio.hpp>
@@ -14,7 +15,9 @@
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
+#include <map>
 #include <mutex>
 #include <thread>
 #include <unordered_map>
@@ -35,6 +38,28 @@ struct Route
     Runs runs = Runs::onLoop;
     QuickHandler quick;
     Handler handler;
+};
+
+// What the requests of one route came to: a count per status, and their latency.
+struct RouteStats
+{
+    static constexpr int lowestStatus = 100;
+    std::array<Counter, 500> byStatus; // 100 to 599
+    Histogram latency{Histogram::latencyBounds()};
+
+    void record(int status, SteadyClock::duration elapsed)
+    {
+        if (status >= lowestStatus && status < lowestStatus + int(byStatus.size()))
+            byStatus[static_cast<size_t>(status - lowestStatus)].add();
+        latency.observe(elapsed);
+    }
+};
+
+// The methods of one path, and its statistics.
+struct PathRoutes
+{
+    std::vector<Route> methods;
+    std::unique_ptr<RouteStats> stats = std::make_unique<RouteStats>();
 };
 
 std::string_view view(beast::string_view text)
@@ -99,22 +124,27 @@ struct HttpServer::Impl
         --connections;
     }
 
-    const std::vector<Route> *routesFor(std::string_view path) const
+    const PathRoutes *routesFor(std::string_view path) const
     {
         auto it = routes.find(std::string(path));
         return it == routes.end() ? nullptr : &it->second;
     }
 
     void accept();
-    void log(const Request &request, const Reply &reply, SteadyClock::duration elapsed) const
+    // Every answered request, and every malformed one, ends here: stats is its route's, or none.
+    void log(const Request &request, const Reply &reply, SteadyClock::duration elapsed, RouteStats *stats)
     {
+        (stats ? *stats : unrouted).record(reply.status, elapsed);
         if (accessLog)
             accessLog(request, reply, elapsed);
     }
 
     HttpOptions options;
     size_t connectionCap = 0;
-    std::unordered_map<std::string, std::vector<Route>> routes;
+    std::unordered_map<std::string, PathRoutes> routes;
+    RouteStats unrouted;
+    Counter connectionsRefused;
+    Counter workRefused;
     std::function<Reply(int)> errorReply = [](int status) {
         return Reply{status, std::string(reasonOf(status)) + "\n", "text/plain"};
     };
@@ -160,6 +190,7 @@ private:
     void waitForRequest()
     {
         request = {};
+        stats = nullptr;
         request.peerAddress = peer;
         request.clientAddress = peer;
         // A new connection has the head deadline from its start; a kept-alive one from its next
@@ -237,9 +268,11 @@ private:
         if (server.clientAddressResolver)
             request.clientAddress = server.clientAddressResolver(request);
 
-        const auto *routes = server.routesFor(request.path);
-        if (!routes)
+        const auto *paths = server.routesFor(request.path);
+        if (!paths)
             return answerWithoutBody(server.errorReply(404));
+        stats = paths->stats.get();
+        const auto *routes = &paths->methods;
         auto method = head.method() == http::verb::head ? http::verb::get : head.method();
         auto route =
             std::find_if(routes->begin(), routes->end(), [&](const Route &r) { return r.method == method; });
@@ -302,6 +335,7 @@ private:
         // that the service is busy.
         if (server.inFlight.fetch_add(1) >= server.options.workerThreads + server.options.maxQueuedWork) {
             --server.inFlight;
+            server.workRefused.add();
             logLine("busy: " + escapeForLog(request.clientAddress) + " " + escapeForLog(request.method) +
                     " " + escapeForLog(request.path) + ": every worker taken");
             return answer(server.errorReply(503));
@@ -364,13 +398,13 @@ private:
     {
         logLine("cut: " + escapeForLog(peer) + ": " + reason);
         Reply reply{408, {}};
-        server.log(request, reply, SteadyClock::now() - started);
+        server.log(request, reply, SteadyClock::now() - started, stats);
         closeNow();
     }
 
     void write(Reply reply, Ending ending, bool headOnly)
     {
-        server.log(request, reply, SteadyClock::now() - started);
+        server.log(request, reply, SteadyClock::now() - started, stats);
         response.emplace(static_cast<http::status>(reply.status), 11);
         response->set(http::field::content_type, reply.contentType);
         for (const auto &[name, value] : reply.headers)
@@ -435,6 +469,7 @@ private:
     std::optional<http::request_parser<http::string_body>> parser;
     std::optional<http::response<http::string_body>> response;
     const Route *route = nullptr;
+    RouteStats *stats = nullptr;
     Request request;
     const SteadyClock::time_point accepted = SteadyClock::now();
     SteadyClock::time_point headDeadline;
@@ -477,6 +512,7 @@ void HttpServer::Impl::accept()
         if (admit(peer)) {
             std::make_shared<Session>(*this, std::move(socket), std::move(peer))->start();
         } else {
+            connectionsRefused.add();
             refuseConnection(std::move(socket), peer);
         }
         accept();
@@ -499,18 +535,18 @@ HttpServer::~HttpServer()
 
 void HttpServer::get(std::string path, Runs runs, Handler handler)
 {
-    impl->routes[std::move(path)].push_back(Route{http::verb::get, runs, {}, std::move(handler)});
+    impl->routes[std::move(path)].methods.push_back(Route{http::verb::get, runs, {}, std::move(handler)});
 }
 
 void HttpServer::get(std::string path, QuickHandler quick, Handler slow)
 {
-    impl->routes[std::move(path)].push_back(
+    impl->routes[std::move(path)].methods.push_back(
         Route{http::verb::get, Runs::onWorker, std::move(quick), std::move(slow)});
 }
 
 void HttpServer::post(std::string path, Runs runs, Handler handler)
 {
-    impl->routes[std::move(path)].push_back(Route{http::verb::post, runs, {}, std::move(handler)});
+    impl->routes[std::move(path)].methods.push_back(Route{http::verb::post, runs, {}, std::move(handler)});
 }
 
 void HttpServer::setErrorReply(std::function<Reply(int)> errorReply)
@@ -603,6 +639,37 @@ bool HttpServer::isRunning() const
 const HttpOptions &HttpServer::options() const
 {
     return impl->options;
+}
+
+void HttpServer::addMetrics(Metrics &metrics) const
+{
+    // Routes are all registered before serving, so the table is read without a lock.
+    std::map<std::string, const RouteStats *> byRoute;
+    for (const auto &[path, paths] : impl->routes)
+        byRoute.emplace(path, paths.stats.get());
+    byRoute.emplace("other", &impl->unrouted);
+
+    metrics.add("nimbara_http_requests_total", "HTTP requests answered, by route and status.",
+                Metrics::Type::counter, [byRoute](std::vector<Sample> &samples) {
+                    for (const auto &[route, stats] : byRoute)
+                        for (size_t i = 0; i < stats->byStatus.size(); ++i)
+                            if (auto count = stats->byStatus[i].get())
+                                samples.push_back({"",
+                                                   {{"route", route},
+                                                    {"status", std::to_string(RouteStats::lowestStatus + i)}},
+                                                   static_cast<double>(count)});
+                });
+    metrics.add("nimbara_http_request_duration_seconds",
+                "Time from a request's first byte to its answer being handed to the socket, by route.",
+                Metrics::Type::histogram, [byRoute](std::vector<Sample> &samples) {
+                    for (const auto &[route, stats] : byRoute)
+                        appendHistogram(samples, stats->latency, {{"route", route}});
+                });
+    metrics.addGauge("nimbara_http_open_connections", "Client connections open now.", {},
+                     [this] { return static_cast<double>(connectionCount()); });
+    const Impl *state = impl.get();
+    addLimitRefusals(metrics, "connections", state->connectionsRefused);
+    addLimitRefusals(metrics, "workers", state->workRefused);
 }
 
 size_t HttpServer::connectionCount() const

@@ -60,6 +60,8 @@ using QuickHandler = std::function<std::optional<Reply>(const Request &)>;
 // connections, each as a small session (read the head with a deadline, check its framing strictly,
 // read the body, answer, loop or close); work that may block goes to a bounded worker pool, so that
 // no slow client, busy client or stalled upstream holds back another.
+class Metrics;
+
 class HttpServer
 {
 public:
@@ -94,6 +96,11 @@ public:
     bool isRunning() const;
 
     const HttpOptions &options() const;
+
+    // Adds this server's families to metrics: requests by route and status, their latency, open
+    // connections and the connections and work refused over a cap. A path that is no route counts as
+    // "other", so that no client can make a series of its own.
+    void addMetrics(Metrics &metrics) const;
 
     // Seams for tests: open connections; work queued or running on the workers.
     size_t connectionCount() const;

@@ -184,8 +184,12 @@ std::optional<Reading> RedisWeatherCache::heldValue(std::uint64_t key)
     auto cell = loadCell(key);
     if (!cell)
         return std::nullopt;
-    if (now() >= cell->freshUntil)
+    if (now() >= cell->freshUntil) {
+        sharedCounts.stale.add();
         queueRefresh(key);
+    } else {
+        sharedCounts.hits.add();
+    }
     return cell->value;
 }
 
@@ -211,6 +215,7 @@ std::optional<Reading> RedisWeatherCache::reading(double latitude, double longit
     } catch (const RedisFailure &) {
         return WeatherCache::reading(latitude, longitude);
     }
+    sharedCounts.misses.add();
 
     // A miss: one caller of this instance fills the cell, the others here wait for that one.
     std::promise<std::optional<Reading>> promise;
@@ -295,6 +300,12 @@ void RedisWeatherCache::refresh(std::uint64_t key)
     } catch (const RedisFailure &) {
         // Redis went away: the next reading falls back to the in-process cache.
     }
+}
+
+void RedisWeatherCache::addMetrics(Metrics &metrics) const
+{
+    WeatherCache::addMetrics(metrics);
+    addCounts(metrics, "redis", sharedCounts);
 }
 
 size_t RedisWeatherCache::sharedWaitingCount() const

@@ -33,6 +33,8 @@ public:
 
     std::optional<Reading> reading(double latitude, double longitude) override;
     std::optional<Reading> cachedReading(double latitude, double longitude) override;
+    // The shared cells' lookups beside this instance's own (used while Redis is away).
+    void addMetrics(Metrics &metrics) const override;
 
     // Seams for tests: callers now waiting for another instance's fetch; block until no shared
     // refresh is queued or running.
@@ -71,6 +73,7 @@ private:
     std::unordered_map<std::uint64_t, std::shared_future<std::optional<Reading>>> pending;
     size_t waiting = 0;
     std::unordered_map<std::uint64_t, Clock::time_point> quietUntil;
+    CacheCounts sharedCounts;
     RefreshWorkers sharedRefreshes; // last: stops before what it uses goes away
 };
 

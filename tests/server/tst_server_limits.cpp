@@ -139,7 +139,7 @@ void TestServerLimits::feedback_perClientBurstThen429WithError4()
     QCOMPARE(refused.status, 429);
     QVERIFY(nlohmann::json::parse(refused.body) == nlohmann::json::parse(R"({"status":"error","error":4})"));
     QVERIFY(log.contains("limit: feedback from 192.0.2.1 refused"));
-    QCOMPARE(fixture.service.refusals().feedbackPerClient.load(), 1u);
+    QCOMPARE(fixture.service.refusals().feedbackPerClient.get(), 1u);
     // Another address is not held back; the first one is served again once its bucket refills.
     QCOMPARE(fixture.service.feedback(form("hello"), "192.0.2.2").status, 200);
     clock.now += 6min;
@@ -159,7 +159,7 @@ void TestServerLimits::feedback_perMachineHoldsAcrossAddresses()
     auto refused = fixture.service.feedback(form("three", machine), "203.0.113.9");
     QCOMPARE(refused.status, 429);
     QCOMPARE(errorOf(refused), 4);
-    QCOMPARE(fixture.service.refusals().feedbackPerMachine.load(), 1u);
+    QCOMPARE(fixture.service.refusals().feedbackPerMachine.get(), 1u);
     // Another machine, and a form without one, go on.
     QCOMPARE(fixture.service.feedback(form("four", "&v5=" + fingerprint("machine-b")), "203.0.113.9").status,
              200);
@@ -187,7 +187,7 @@ void TestServerLimits::feedback_storageCapCountsWhatIsStored()
     auto refused = service.feedback(body, "192.0.2.3");
     QCOMPARE(refused.status, 429);
     QCOMPARE(errorOf(refused), 4);
-    QCOMPARE(service.refusals().feedbackStorageFull.load(), 1u);
+    QCOMPARE(service.refusals().feedbackStorageFull.get(), 1u);
     QCOMPARE(store.feedbackBytes(), 3 * body.size());
 }
 
@@ -229,7 +229,7 @@ void TestServerLimits::gate_newCellsPerClientSpentButCachedCellsServed()
     }
     QCOMPARE(served, 30);
     QCOMPARE(fixture.upstreamCalls, 30);
-    QCOMPARE(fixture.service.refusals().newCellsPerClient.load(), 70u);
+    QCOMPARE(fixture.service.refusals().newCellsPerClient.get(), 70u);
     QVERIFY(log.contains("limit: 192.0.2.1 asked for too many new cells"));
     // The cells already cached are still served to the scanner, on the quick path too.
     QCOMPARE(fixture.service.gate(cell(5), "192.0.2.1").status, 200);
@@ -255,7 +255,7 @@ void TestServerLimits::gate_globalUpstreamCeiling()
                 .status == 503;
     QCOMPARE(fixture.upstreamCalls, 600);
     QCOMPARE(refused, 100);
-    QCOMPARE(fixture.service.refusals().upstreamCalls.load(), 100u);
+    QCOMPARE(fixture.service.refusals().upstreamCalls.get(), 100u);
     QCOMPARE(fixture.service.gate(cell(0), "192.0.2.1").status, 200); // cached
     clock.now += 1s;
     QCOMPARE(fixture.service.gate(cell(650), "192.0.2.1").status, 200);

@@ -3,6 +3,7 @@
 
 #include "EngineFixtures.h"
 #include "Fingerprint.h"
+#include "PrometheusText.h"
 #include "ServerTestSupport.h"
 #include "ServiceLog.h"
 #include "weather/RedisWeatherCache.h"
@@ -67,6 +68,22 @@ struct Instance
     {
         auto reading = cache.reading(latitude, longitude);
         return reading ? reading->celsius : -999;
+    }
+
+    // The lookups this instance's metrics count, in the shared cells ("redis") or its own ("process"),
+    // as hit, stale and miss.
+    std::vector<double> lookups(const std::string &where) const
+    {
+        Metrics metrics;
+        cache.addMetrics(metrics);
+        std::string error;
+        const auto text = PrometheusText::parse(metrics.text(), error);
+        std::vector<double> counts;
+        for (const char *result : {"hit", "stale", "miss"})
+            counts.push_back(text ? text->value("nimbara_weather_cache_lookups_total{cache=\"" + where +
+                                                "\",result=\"" + result + "\"}")
+                                  : -1);
+        return counts;
     }
 
     std::string error;
@@ -193,6 +210,9 @@ void TestServerRedisCache::staleCell_servedWhileOneInstanceRefreshes()
     QCOMPARE(upstream->calls.load(), 2);
     QCOMPARE(first->read(), 12.0);
     QCOMPARE(second->read(), 12.0);
+    QCOMPARE(first->lookups("redis"), (std::vector<double>{1, 10, 1}));
+    QCOMPARE(second->lookups("redis"), (std::vector<double>{2, 10, 0}));
+    QCOMPARE(first->lookups("process"), (std::vector<double>{0, 0, 0}));
 }
 
 void TestServerRedisCache::failure_rememberedForTheWholeFleet()
@@ -274,6 +294,8 @@ void TestServerRedisCache::redisDown_inProcessCacheServesThenSharedAgain()
     QCOMPARE(second->read(41, 10), 10.0); // from the shared cell
     QCOMPARE(upstream->calls.load(), 4);
     QVERIFY(!server->command({"GET", "nimbara:cell:410:100"}).empty());
+    QCOMPARE(first->lookups("process"), (std::vector<double>{1, 0, 2}));
+    QCOMPARE(first->lookups("redis"), (std::vector<double>{0, 0, 2}));
 
     int down = 0;
     int back = 0;
