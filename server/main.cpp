@@ -5,6 +5,7 @@
 #include "ServiceLog.h"
 #include "http/ListenAddress.h"
 #include "http/Metrics.h"
+#include "http/RedisRateLimiter.h"
 #include "http/TrustedProxies.h"
 #include "places/AddressLocator.h"
 #include "places/PlaceSearch.h"
@@ -196,22 +197,29 @@ std::optional<int> parseOptions(int argc, char **argv, Options &options)
     return std::nullopt;
 }
 
-ServiceLimits limitsOf(const Options &options)
+// The limits of the options; with Redis, kept there so that they hold for a whole fleet.
+ServiceLimits limitsOf(const Options &options, RedisClient *redis)
 {
-    auto buckets = [](size_t count, std::chrono::seconds period,
-                      size_t burst) -> std::unique_ptr<RateLimiter> {
+    auto buckets = [redis](const char *name, size_t count, std::chrono::seconds period,
+                           size_t burst) -> std::unique_ptr<RateLimiter> {
         if (count == 0)
             return nullptr;
-        return std::make_unique<TokenBuckets>(
-            Rate{static_cast<double>(count), period, static_cast<double>(std::max<size_t>(1, burst))});
+        const Rate rate{static_cast<double>(count), period, static_cast<double>(std::max<size_t>(1, burst))};
+        if (redis)
+            return std::make_unique<RedisRateLimiter>(*redis, name, rate);
+        return std::make_unique<TokenBuckets>(rate);
     };
     using std::chrono::hours, std::chrono::minutes;
     ServiceLimits limits;
-    limits.feedbackPerClient = buckets(options.feedbackPerClient, hours(1), options.feedbackBurst);
-    limits.feedbackPerMachine = buckets(options.feedbackPerMachine, hours(1), options.feedbackBurst);
+    limits.feedbackPerClient =
+        buckets("feedback-per-client", options.feedbackPerClient, hours(1), options.feedbackBurst);
+    limits.feedbackPerMachine =
+        buckets("feedback-per-machine", options.feedbackPerMachine, hours(1), options.feedbackBurst);
     limits.feedbackMaxBytes = options.feedbackMaxBytes;
-    limits.newCellsPerClient = buckets(options.newCellsPerClient, minutes(1), options.newCellsPerClient);
-    limits.upstreamCalls = buckets(options.upstreamCalls, minutes(1), options.upstreamCalls);
+    limits.newCellsPerClient =
+        buckets("new-cells-per-client", options.newCellsPerClient, minutes(1), options.newCellsPerClient);
+    limits.upstreamCalls =
+        buckets("upstream-calls", options.upstreamCalls, minutes(1), options.upstreamCalls);
     return limits;
 }
 
@@ -364,7 +372,8 @@ int main(int argc, char **argv)
         cache = std::make_unique<WeatherCache>(fetch);
     }
     VersionGate versions(splitList(options.releases), options.minVersion);
-    WeatherService service(*cache, *store, versions, geocoder.get(), &placeNames, limitsOf(options));
+    WeatherService service(*cache, *store, versions, geocoder.get(), &placeNames,
+                           limitsOf(options, redis.get()));
 
     // The place search's index takes a second or two to build: the service answers at once, and
     // the search answers error 3 until the index is there.
