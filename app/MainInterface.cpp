@@ -5,7 +5,6 @@
 #include "WXAppDelegate.h"
 #include "WXDesktopWindow.h"
 #include "WXFeedbackWindow.h"
-#include "WXPlaceChooser.h"
 #include "WXTourWindow.h"
 
 MainInterface::MainInterface()
@@ -13,9 +12,8 @@ MainInterface::MainInterface()
     , m_tourWindow(std::make_unique<WXTourWindow>())
     , m_aboutWindow(std::make_unique<WXAboutWindow>())
     , m_feedbackWindow(std::make_unique<WXFeedbackWindow>())
-    , m_placeChooser(std::make_unique<WXPlaceChooser>())
     , m_menus(std::make_unique<Menus>(m_window.get(), m_tourWindow.get(), m_aboutWindow.get(),
-                                      m_feedbackWindow.get(), m_placeChooser.get()))
+                                      m_feedbackWindow.get()))
     , m_delegate(std::make_unique<WXAppDelegate>())
 {
     m_delegate->window = m_window.get();
@@ -26,3 +24,8 @@ MainInterface::MainInterface()
 }
 
 MainInterface::~MainInterface() = default;
+
+WXPlaceChooser *MainInterface::placeChooser() const
+{
+    return m_menus->placeChooser();
+}

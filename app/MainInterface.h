@@ -23,7 +23,7 @@ public:
     QWidget *tourWindow() const { return m_tourWindow.get(); }
     QWidget *aboutWindow() const { return m_aboutWindow.get(); }
     QWidget *feedbackWindow() const { return m_feedbackWindow.get(); }
-    WXPlaceChooser *placeChooser() const { return m_placeChooser.get(); }
+    WXPlaceChooser *placeChooser() const;
     Menus *menus() const { return m_menus.get(); }
     WXAppDelegate *delegate() const { return m_delegate.get(); }
 
@@ -32,7 +32,6 @@ private:
     std::unique_ptr<QWidget> m_tourWindow;
     std::unique_ptr<QWidget> m_aboutWindow;
     std::unique_ptr<QWidget> m_feedbackWindow;
-    std::unique_ptr<WXPlaceChooser> m_placeChooser;
     std::unique_ptr<Menus> m_menus;
     std::unique_ptr<WXAppDelegate> m_delegate;
 };

@@ -11,6 +11,7 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QIcon>
+#include <QImageReader>
 #include <QMenu>
 #include <QSystemTrayIcon>
 
@@ -26,10 +27,24 @@ void present(QWidget *window)
     window->raise();
     window->activateWindow();
 }
+
+// Drawn sizes rather than the SVG: no SVG library is loaded for one small icon. Each is read as the
+// PNG it is: a reader left to detect the format would first load every image-format plugin installed
+// to ask it about the file.
+QIcon trayIconImage()
+{
+    QIcon icon;
+    for (int size : {22, 32, 48, 64}) {
+        QImageReader reader(QStringLiteral(":/icons/nimbara-%1.png").arg(size), "png");
+        reader.setAutoDetectImageFormat(false);
+        icon.addPixmap(QPixmap::fromImage(reader.read()));
+    }
+    return icon;
+}
 } // namespace
 
 Menus::Menus(WXDesktopWindow *window, QWidget *tourWindow, QWidget *aboutWindow, QWidget *feedbackWindow,
-             WXPlaceChooser *placeChooser, QObject *parent)
+             QObject *parent)
     : QObject(parent)
     , m_window(window)
     , m_menu(std::make_unique<QMenu>())
@@ -75,17 +90,7 @@ Menus::Menus(WXDesktopWindow *window, QWidget *tourWindow, QWidget *aboutWindow,
             [this] { useLocationSource(WXDesktopWindow::kNetworkPositionSource, QString()); });
     // The chosen place is already in use when its item can be triggered.
     connect(m_chosenPlace, &QAction::triggered, this, &Menus::showLocationSource);
-    if (placeChooser) {
-        connect(m_choosePlace, &QAction::triggered, placeChooser, &WXPlaceChooser::showEmpty);
-        connect(placeChooser, &WXPlaceChooser::placeChosen, this,
-                [this](const QString &name, double latitude, double longitude) {
-                    const auto number = [](double value) {
-                        return QString::number(value, 'f', QLocale::FloatingPointShortest);
-                    };
-                    useLocationSource(QStringLiteral("fixed:%1,%2").arg(number(latitude), number(longitude)),
-                                      name);
-                });
-    }
+    connect(m_choosePlace, &QAction::triggered, this, [this] { placeChooser()->showEmpty(); });
     // The settings file may have been edited, and the service's answer may have changed.
     connect(m_locationMenu, &QMenu::aboutToShow, this, &Menus::showLocationSource);
     showLocationSource();
@@ -108,11 +113,7 @@ Menus::Menus(WXDesktopWindow *window, QWidget *tourWindow, QWidget *aboutWindow,
     connect(window, &QWidget::customContextMenuRequested, m_menu.get(),
             [this, window](const QPoint &position) { m_menu->popup(window->mapToGlobal(position)); });
 
-    // Drawn sizes rather than the SVG: no SVG library is loaded for one small icon.
-    QIcon icon;
-    for (int size : {22, 32, 48, 64})
-        icon.addFile(QStringLiteral(":/icons/nimbara-%1.png").arg(size), QSize(size, size));
-    m_trayIcon = new QSystemTrayIcon(icon, this);
+    m_trayIcon = new QSystemTrayIcon(trayIconImage(), this);
     m_trayIcon->setToolTip(QStringLiteral("Nimbara"));
     m_trayIcon->setContextMenu(m_menu.get());
     // Where no tray runs yet (a session still starting), Qt puts the icon there once one appears.
@@ -120,6 +121,22 @@ Menus::Menus(WXDesktopWindow *window, QWidget *tourWindow, QWidget *aboutWindow,
 }
 
 Menus::~Menus() = default;
+
+WXPlaceChooser *Menus::placeChooser()
+{
+    if (m_placeChooser)
+        return m_placeChooser.get();
+    m_placeChooser = std::make_unique<WXPlaceChooser>();
+    connect(m_placeChooser.get(), &WXPlaceChooser::placeChosen, this,
+            [this](const QString &name, double latitude, double longitude) {
+                const auto number = [](double value) {
+                    return QString::number(value, 'f', QLocale::FloatingPointShortest);
+                };
+                useLocationSource(QStringLiteral("fixed:%1,%2").arg(number(latitude), number(longitude)),
+                                  name);
+            });
+    return m_placeChooser.get();
+}
 
 void Menus::showLocationSource()
 {

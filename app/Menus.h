@@ -25,7 +25,7 @@ public:
     // tourWindow is shown from its start by the quick-tour item; the About and Feedback items bring
     // their windows to the front.
     Menus(WXDesktopWindow *window, QWidget *tourWindow, QWidget *aboutWindow, QWidget *feedbackWindow,
-          WXPlaceChooser *placeChooser, QObject *parent = nullptr);
+          QObject *parent = nullptr);
     ~Menus() override;
 
     QMenu *menu() const { return m_menu.get(); }
@@ -51,6 +51,9 @@ public:
     QAction *chosenPlace() const { return m_chosenPlace; }
     QAction *customLocation() const { return m_customLocation; }
     QAction *choosePlace() const { return m_choosePlace; }
+    // The place chooser that "Choose a place…" opens, made on first use: most sessions never open
+    // it, and its search field alone would load every image-format plugin at start.
+    WXPlaceChooser *placeChooser();
     // Checks the item of the source the settings name now.
     void showLocationSource();
 
@@ -65,6 +68,7 @@ private:
     WXDesktopWindow *const m_window;
     const std::unique_ptr<QMenu> m_menu;
     std::unique_ptr<WXForecastWindow> m_forecastWindow;
+    std::unique_ptr<WXPlaceChooser> m_placeChooser;
     QAction *m_forecast = nullptr;
     QMenu *m_locationMenu = nullptr;
     QActionGroup *m_locationGroup = nullptr;

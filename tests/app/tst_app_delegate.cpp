@@ -292,6 +292,9 @@ void TestAppDelegate::mainInterface_menuOffersPanelsTourAndQuit()
     QCOMPARE(menus.startAtLogin()->text(), localized("START_AT_LOGIN"));
     QCOMPARE(menus.quit()->text(), localized("QUIT_MENU"));
     QCOMPARE(menus.trayIcon()->contextMenu(), menus.menu());
+    // The tray gets the drawn sizes, each read from its PNG.
+    QCOMPARE(menus.trayIcon()->icon().availableSizes(),
+             (QList<QSize>{QSize(22, 22), QSize(32, 32), QSize(48, 48), QSize(64, 64)}));
     QCOMPARE(interface.window()->contextMenuPolicy(), Qt::CustomContextMenu);
 
     // Each item shows its window, again after the window was closed.
