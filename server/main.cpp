@@ -47,6 +47,7 @@ struct Options
     std::string secondProviderUrl = "https://api.met.no";
     std::string contact;
     double upstreamTimeout = 5;
+    double drainTimeout = 10;
     std::string minVersion = NIMBARA_OLDEST_SUPPORTED_VERSION;
     std::string releases = NIMBARA_RELEASED_VERSIONS;
     HttpOptions http;
@@ -129,6 +130,12 @@ std::optional<int> parseOptions(int argc, char **argv, Options &options)
     app.add_option("--upstream-timeout", options.upstreamTimeout, "time-out of one upstream request")
         ->type_name("SECONDS")
         ->check(CLI::Range(0.05, 120.0))
+        ->capture_default_str();
+    app.add_option("--drain-timeout", options.drainTimeout,
+                   "on SIGTERM, how long the requests in flight may take to\nfinish before the service "
+                   "stops anyway")
+        ->type_name("SECONDS")
+        ->check(CLI::Range(0.0, 3600.0))
         ->capture_default_str();
     app.add_option("--min-version", options.minVersion,
                    "oldest client version served; released versions below it\nget error 0")
@@ -281,9 +288,10 @@ int main(int argc, char **argv)
     options.http.workerThreads = HttpOptions::defaultWorkerThreads();
     if (auto exitCode = parseOptions(argc, argv, options))
         return *exitCode;
+    options.http.drainTimeout = std::chrono::milliseconds(static_cast<long>(options.drainTimeout * 1000));
 
-    // SIGTERM and SIGINT are taken by one thread that stops the server; block them everywhere else
-    // before any thread starts.
+    // SIGTERM and SIGINT are taken by one thread that drains the server, or stops it at once on a
+    // second signal; block them everywhere else before any thread starts.
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGTERM);
@@ -429,14 +437,15 @@ int main(int argc, char **argv)
         }
     });
 
-    std::atomic<bool> stopping{false};
+    std::atomic<bool> ended{false};
     std::thread signalWaiter([&] {
         int signal = 0;
-        sigwait(&stopSignals, &signal);
-        stopping = true;
-        server.stop();
-        if (metricsServer)
-            metricsServer->stop();
+        for (int received = 0; sigwait(&stopSignals, &signal) == 0 && !ended; ++received) {
+            if (received == 0)
+                server.shutdown();
+            else
+                server.stop();
+        }
     });
 
     logLine("nimbara-weatherd " NIMBARA_SERVER_VERSION " listening on " + options.listen + ":" +
@@ -456,8 +465,8 @@ int main(int argc, char **argv)
         logLine(std::string("nimbara-weatherd: ") + exception.what());
         ok = false;
     }
-    if (!stopping) // the server ended on its own: wake the signal thread
-        pthread_kill(signalWaiter.native_handle(), SIGTERM);
+    ended = true;
+    pthread_kill(signalWaiter.native_handle(), SIGTERM); // wakes the signal thread to end it
     signalWaiter.join();
     if (metricsThread.joinable()) {
         metricsServer->stop();

@@ -121,8 +121,28 @@ struct HttpServer::Impl
         std::lock_guard lock(clientsMutex);
         if (auto it = perClient.find(address); it != perClient.end() && --it->second == 0)
             perClient.erase(it);
-        --connections;
+        // The last connection of a drain ends it; not while the loop is torn down.
+        if (--connections == 0 && draining && !ioc.stopped())
+            net::post(control, [this] { drainTime.cancel(); });
     }
+
+    // A session as the drain sees it: one that waits for a request's first byte can be closed.
+    struct Connection
+    {
+        virtual ~Connection() = default;
+        virtual void closeWhenIdle() = 0;
+    };
+    void enter(Connection *connection, std::weak_ptr<Connection> handle)
+    {
+        std::lock_guard lock(clientsMutex);
+        open.emplace(connection, std::move(handle));
+    }
+    void leave(Connection *connection)
+    {
+        std::lock_guard lock(clientsMutex);
+        open.erase(connection);
+    }
+    void drain();
 
     const PathRoutes *routesFor(std::string_view path) const
     {
@@ -154,15 +174,20 @@ struct HttpServer::Impl
 
     std::atomic<size_t> inFlight{0};
     std::atomic<bool> running{false};
+    std::atomic<bool> draining{false};
     mutable std::mutex clientsMutex;
     size_t connections = 0;
     std::unordered_map<std::string, size_t> perClient;
+    std::unordered_map<Connection *, std::weak_ptr<Connection>> open;
 
     // Sessions refer to what is above, so these go first.
     std::unique_ptr<net::thread_pool> workers;
     net::io_context ioc;
-    tcp::acceptor acceptor{ioc};
-    net::steady_timer acceptPause{ioc};
+    // Accepting and the drain take turns on one strand.
+    net::strand<net::io_context::executor_type> control = net::make_strand(ioc);
+    tcp::acceptor acceptor{control};
+    net::steady_timer acceptPause{control};
+    net::steady_timer drainTime{control};
 };
 
 namespace {
@@ -170,7 +195,7 @@ namespace {
 // One connection: wait for a request, read its head within the head deadline, check it, read its
 // body within the body deadline, answer (on this thread or a worker's), then loop or close. Every
 // failure ends the session; its strand keeps its steps in order across the loop threads.
-class Session : public std::enable_shared_from_this<Session>
+class Session : public HttpServer::Impl::Connection, public std::enable_shared_from_this<Session>
 {
 public:
     Session(HttpServer::Impl &server, tcp::socket socket, std::string peer)
@@ -180,9 +205,25 @@ public:
         , peer(std::move(peer))
     {}
 
-    ~Session() { server.release(peer); }
+    ~Session() override
+    {
+        server.leave(this);
+        server.release(peer);
+    }
 
-    void start() { waitForRequest(); }
+    void start()
+    {
+        server.enter(this, weak_from_this());
+        waitForRequest();
+    }
+
+    void closeWhenIdle() override
+    {
+        net::post(stream.get_executor(), [self = shared_from_this()] {
+            if (self->waiting)
+                self->closeNow();
+        });
+    }
 
 private:
     enum class Ending { keepAlive, close, linger };
@@ -195,19 +236,30 @@ private:
         request.clientAddress = peer;
         // A new connection has the head deadline from its start; a kept-alive one from its next
         // request's first byte.
-        if (buffer.size() > 0 || served == 0) {
-            headDeadline = (served == 0 ? accepted : SteadyClock::now()) + server.options.headerTimeout;
+        if (buffer.size() > 0) {
+            headDeadline = SteadyClock::now() + server.options.headerTimeout;
             return readHead();
         }
-        stream.expires_after(server.options.idleTimeout);
-        stream.async_read_some(
-            buffer.prepare(1024), [self = shared_from_this()](beast::error_code error, size_t n) {
-                if (error)
-                    return self->closeNow();
-                self->buffer.commit(n);
-                self->headDeadline = SteadyClock::now() + self->server.options.headerTimeout;
-                self->readHead();
-            });
+        if (server.draining)
+            return closeNow();
+        // Until a request's first byte the connection is idle, and a drain closes it.
+        waiting = true;
+        if (served == 0)
+            stream.expires_at(accepted + server.options.headerTimeout);
+        else
+            stream.expires_after(server.options.idleTimeout);
+        stream.async_read_some(buffer.prepare(1024), [self = shared_from_this()](beast::error_code error,
+                                                                                 size_t n) {
+            self->waiting = false;
+            if (error == beast::error::timeout && self->served == 0)
+                return self->refuseUnanswerable("request head not complete in time");
+            if (error)
+                return self->closeNow();
+            self->buffer.commit(n);
+            self->headDeadline = self->served == 0 ? self->accepted + self->server.options.headerTimeout
+                                                   : SteadyClock::now() + self->server.options.headerTimeout;
+            self->readHead();
+        });
     }
 
     void readHead()
@@ -404,6 +456,8 @@ private:
 
     void write(Reply reply, Ending ending, bool headOnly)
     {
+        if (ending == Ending::keepAlive && server.draining)
+            ending = Ending::close;
         server.log(request, reply, SteadyClock::now() - started, stats);
         response.emplace(static_cast<http::status>(reply.status), 11);
         response->set(http::field::content_type, reply.contentType);
@@ -476,6 +530,7 @@ private:
     SteadyClock::time_point started = accepted;
     size_t served = 0;
     size_t drained = 0;
+    bool waiting = false;
 };
 
 // Tells a connection over a cap so at once, without reading from it, and closes it.
@@ -517,6 +572,40 @@ void HttpServer::Impl::accept()
         }
         accept();
     });
+}
+
+void HttpServer::Impl::drain()
+{
+    if (draining.exchange(true))
+        return;
+    beast::error_code ignored;
+    acceptor.close(ignored);
+    acceptPause.cancel();
+    std::vector<std::shared_ptr<Connection>> sessions;
+    {
+        std::lock_guard lock(clientsMutex);
+        for (const auto &[connection, handle] : open)
+            if (auto session = handle.lock())
+                sessions.push_back(std::move(session));
+    }
+    logLine("stopping: no new connections; " + std::to_string(sessions.size()) +
+            " open, idle ones closed, the requests in flight finish within " +
+            std::to_string(options.drainTimeout.count()) + " ms");
+    for (const auto &session : sessions)
+        session->closeWhenIdle();
+    sessions.clear();
+    // The timer also keeps the loop running while only workers are busy.
+    drainTime.expires_after(options.drainTimeout);
+    drainTime.async_wait([this](beast::error_code error) {
+        if (error)
+            return;
+        std::lock_guard lock(clientsMutex);
+        logLine("stopping: drain time over, " + std::to_string(connections) + " connections cut");
+        ioc.stop();
+    });
+    std::lock_guard lock(clientsMutex);
+    if (connections == 0)
+        drainTime.cancel();
 }
 
 HttpServer::HttpServer(HttpOptions options)
@@ -624,6 +713,11 @@ void HttpServer::run()
     impl->running = false;
     beast::error_code ignored;
     impl->acceptor.close(ignored);
+}
+
+void HttpServer::shutdown()
+{
+    net::post(impl->control, [impl = impl.get()] { impl->drain(); });
 }
 
 void HttpServer::stop()

@@ -30,6 +30,7 @@ struct HttpOptions
     size_t maxConnectionsPerClient = 256;
     size_t maxRequestsPerConnection = 10000;
     int listenBacklog = 1024;
+    std::chrono::milliseconds drainTimeout{10000}; // on shutdown(), for the requests in flight
 
     static unsigned defaultWorkerThreads() { return 32; }
 };
@@ -91,7 +92,11 @@ public:
     int bindAndListen(const std::string &host, int port);
     // Serves until stop(); the calling thread is one of the loop threads.
     void run();
-    // From any thread, also before run(): ends run() soon after.
+    // From any thread: stops accepting (new connections are refused), closes the connections that
+    // wait for a request, answers the requests in flight with "Connection: close", and ends run()
+    // once they are all answered, or when options().drainTimeout has passed.
+    void shutdown();
+    // From any thread, also before run(): ends run() soon after, cutting what is in flight.
     void stop();
     bool isRunning() const;
 

@@ -173,10 +173,14 @@ private slots:
 
     void executable_feedbackSurvivesKillRightAfterAnswer();
     void executable_stopsCleanlyOnSigterm();
+    void executable_drainsRequestsInFlightOnSigterm_data();
+    void executable_drainsRequestsInFlightOnSigterm();
     void executable_helpListsEveryOption();
 
 private:
-    QProcess *startExecutable(const QTemporaryDir &dir, int &port);
+    QProcess *startExecutable(const QTemporaryDir &dir, int &port,
+                              const QString &providerUrl = QStringLiteral("http://127.0.0.1:9"),
+                              const QStringList &more = {});
 
     std::unique_ptr<Geocoder> geocoder;
     std::unique_ptr<Service> service;
@@ -759,16 +763,18 @@ void TestWeatherd::accessLog_clientBytesCannotForgeLines()
     QVERIFY(log.contains("127.0.0.1 GET /check/%0a6.6.6.6%20GET%20/api/0.5/gate%20200%20machine=0 404 "));
 }
 
-QProcess *TestWeatherd::startExecutable(const QTemporaryDir &dir, int &port)
+QProcess *TestWeatherd::startExecutable(const QTemporaryDir &dir, int &port, const QString &providerUrl,
+                                        const QStringList &more)
 {
     auto *process = new QProcess(this);
     process->setProgram(QStringLiteral(NIMBARA_WEATHERD));
-    process->setArguments({QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--db"),
-                           dir.filePath(QStringLiteral("weatherd.sqlite")), QStringLiteral("--cities"),
-                           dir.filePath(QStringLiteral("none.txt")), QStringLiteral("--provider-url"),
-                           QStringLiteral("http://127.0.0.1:9"), QStringLiteral("--second-provider-url"),
-                           QStringLiteral("http://127.0.0.1:9"), QStringLiteral("--feedback-per-client"),
-                           QStringLiteral("0")});
+    process->setArguments(
+        QStringList{QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--db"),
+                    dir.filePath(QStringLiteral("weatherd.sqlite")), QStringLiteral("--cities"),
+                    dir.filePath(QStringLiteral("none.txt")), QStringLiteral("--provider-url"), providerUrl,
+                    QStringLiteral("--second-provider-url"), QStringLiteral("http://127.0.0.1:9"),
+                    QStringLiteral("--feedback-per-client"), QStringLiteral("0")} +
+        more);
     process->start();
     port = 0;
     QByteArray output;
@@ -820,6 +826,71 @@ void TestWeatherd::executable_stopsCleanlyOnSigterm()
     QVERIFY(process->readAllStandardError().contains("nimbara-weatherd stopped"));
 }
 
+void TestWeatherd::executable_drainsRequestsInFlightOnSigterm_data()
+{
+    QTest::addColumn<bool>("upstreamAnswers");
+    QTest::addColumn<QString>("drainTimeout");
+    QTest::addColumn<int>("status");
+    QTest::newRow("in flight: answered whole") << true << QStringLiteral("10") << 200;
+    QTest::newRow("past the drain time: cut") << false << QStringLiteral("0.5") << 0;
+}
+
+void TestWeatherd::executable_drainsRequestsInFlightOnSigterm()
+{
+    QFETCH(bool, upstreamAnswers);
+    QFETCH(QString, drainTimeout);
+    QFETCH(int, status);
+    FakeUpstream upstream;
+    upstream.answer(200, openMeteoAnswer(12, 3));
+    upstream.hold();
+    QTemporaryDir dir;
+    int port = 0;
+    QProcess *process = startExecutable(dir, port, QString::fromStdString(upstream.url()),
+                                        {QStringLiteral("--releases"), QString::fromStdString(currentVersion),
+                                         QStringLiteral("--upstream-timeout"), QStringLiteral("3"),
+                                         QStringLiteral("--drain-timeout"), drainTimeout});
+    QVERIFY(port > 0);
+    // A keep-alive client between requests, and a gate request waiting for the upstream.
+    int idle = connectLoopback(port);
+    QVERIFY(sendAll(idle, "GET /check/ HTTP/1.1\r\nHost: x\r\n\r\n"));
+    QCOMPARE(readResponse(idle).status, 200);
+    int inFlight = connectLoopback(port);
+    QVERIFY(sendAll(inFlight, "GET /api/0.5/gate?" + londonQuery + " HTTP/1.1\r\nHost: x\r\n\r\n"));
+    QTRY_COMPARE(upstream.calls.load(), 1);
+
+    process->terminate();
+    // New connections are refused, the idle one is closed, the request in flight still waits.
+    auto refused = [port] {
+        int fd = connectLoopback(port);
+        if (fd >= 0)
+            ::close(fd);
+        return fd < 0;
+    };
+    QTRY_VERIFY(refused());
+    pollfd closed{idle, POLLIN, 0};
+    QCOMPARE(::poll(&closed, 1, 3000), 1);
+    char byte;
+    QCOMPARE(::recv(idle, &byte, 1, 0), ssize_t(0));
+    ::close(idle);
+    QCOMPARE(process->state(), QProcess::Running);
+
+    if (upstreamAnswers)
+        upstream.release();
+    auto response = readResponse(inFlight, 8s);
+    ::close(inFlight);
+    QCOMPARE(response.status, status);
+    if (status == 200) {
+        QCOMPARE(text(json(response)["status"]), QByteArray("ok"));
+        QVERIFY2(response.head.find("Connection: close") != std::string::npos, response.head.c_str());
+    }
+    QVERIFY(process->waitForFinished(10000));
+    QCOMPARE(process->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process->exitCode(), 0);
+    const QByteArray log = process->readAllStandardError();
+    QVERIFY2(log.contains("nimbara-weatherd stopped"), log.constData());
+    QCOMPARE(log.contains("drain time over"), !upstreamAnswers);
+}
+
 void TestWeatherd::executable_helpListsEveryOption()
 {
     QProcess process;
@@ -837,6 +908,7 @@ void TestWeatherd::executable_helpListsEveryOption()
                                "--second-provider-url",
                                "--contact",
                                "--upstream-timeout",
+                               "--drain-timeout",
                                "--min-version",
                                "--releases",
                                "--threads",
