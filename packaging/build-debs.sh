@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds the Debian packages nimbara (the widget) and nimbara-weatherd (the service) and prints their
-# paths, one a line.
+# Builds the Debian packages nimbara (the widget), nimbara-weatherd (the service) and
+# nimbara-weatherd-ipdb (the service's optional address database) and prints their paths, one a line.
 #   packaging/build-debs.sh                  release build (preset "packages", build/packaging),
 #                                            packages in build/packages/
 #   packaging/build-debs.sh --from BUILD_DIR packages of a tree already configured and built (the
@@ -25,9 +25,9 @@ staging=$tree/cpack
 rm -rf "$staging"
 (cd "$tree" && cpack -G DEB -B "$staging") >&2
 mkdir -p "$out"
-rm -f "$out"/nimbara_*.deb "$out"/nimbara-weatherd_*.deb
+rm -f "$out"/nimbara_*.deb "$out"/nimbara-weatherd_*.deb "$out"/nimbara-weatherd-ipdb_*.deb
 mv "$staging"/*.deb "$out"/
-for deb in "$out"/nimbara_*.deb "$out"/nimbara-weatherd_*.deb; do
+for deb in "$out"/nimbara_*.deb "$out"/nimbara-weatherd_*.deb "$out"/nimbara-weatherd-ipdb_*.deb; do
   [ -f "$deb" ] || { echo "build-debs: no package at $deb" >&2; exit 1; }
   echo "$deb"
 done

