@@ -1,6 +1,7 @@
 #include "GeoLocationSource.h"
 
 #include "FixedPositionSource.h"
+#include "GeoClueSource.h"
 #include "Log.h"
 
 #include <QGeoCoordinate>
@@ -16,8 +17,7 @@ const QString kDesktopId = QStringLiteral("nimbara");
 
 QGeoPositionInfoSource *createGeoClue()
 {
-    const QVariantMap parameters{{QStringLiteral("desktopId"), kDesktopId}};
-    return QGeoPositionInfoSource::createSource(QStringLiteral("geoclue2"), parameters, nullptr);
+    return new GeoClueSource(QDBusConnection::systemBus(), kDesktopId);
 }
 
 QGeoPositionInfoSource *createNmea(QString path)
@@ -50,7 +50,7 @@ QString describe(QGeoPositionInfoSource::Error error)
     case QGeoPositionInfoSource::AccessError:
         return QStringLiteral("location access denied");
     case QGeoPositionInfoSource::ClosedError:
-        return QStringLiteral("location source closed");
+        return QStringLiteral("location source closed or not answering");
     case QGeoPositionInfoSource::UpdateTimeoutError:
         return QStringLiteral("no position within the time-out");
     case QGeoPositionInfoSource::UnknownSourceError:
@@ -75,6 +75,12 @@ GeoLocationSource::GeoLocationSource(QGeoPositionInfoSource *source, QObject *pa
             Qt::QueuedConnection);
     connect(m_source, &QGeoPositionInfoSource::errorOccurred, this, &GeoLocationSource::fail,
             Qt::QueuedConnection);
+    if (auto *geoClue = qobject_cast<GeoClueSource *>(m_source)) {
+        connect(geoClue, &GeoClueSource::serviceAppeared, this, [this] {
+            m_notAnswering = false;
+            emit servicesChanged();
+        });
+    }
 }
 
 GeoLocationSource::~GeoLocationSource() = default;
@@ -101,7 +107,7 @@ GeoLocationSource *GeoLocationSource::fromSetting(const QString &positionSource,
 
 bool GeoLocationSource::locationServicesEnabled() const
 {
-    return m_source &&
+    return m_source && !m_notAnswering &&
            m_source->supportedPositioningMethods() != QGeoPositionInfoSource::NoPositioningMethods;
 }
 
@@ -129,6 +135,11 @@ void GeoLocationSource::stopUpdatingLocation()
     m_source->stopUpdates();
 }
 
+void GeoLocationSource::recheckServices()
+{
+    m_notAnswering = false;
+}
+
 void GeoLocationSource::deliver(const QGeoPositionInfo &info)
 {
     // A fix queued before the stop does not count: no position arrives after stopUpdatingLocation.
@@ -139,6 +150,7 @@ void GeoLocationSource::deliver(const QGeoPositionInfo &info)
         log(QStringLiteral(" ! ERROR : location source delivered an invalid position"));
         return;
     }
+    m_notAnswering = false;
     report(Authorized);
     emit positionUpdated(coordinate.latitude(), coordinate.longitude());
 }
@@ -148,10 +160,13 @@ void GeoLocationSource::fail(QGeoPositionInfoSource::Error error)
     if (error == QGeoPositionInfoSource::NoError)
         return;
     log(QStringLiteral(" ! ERROR : %1").arg(describe(error)));
-    // GeoClue2 reports a refused permission, switched-off location services and a missing agent
-    // all as an access error.
-    if (error == QGeoPositionInfoSource::AccessError)
+    // Only a refusal is a denial; a location service that is closed or does not answer is off.
+    if (error == QGeoPositionInfoSource::AccessError) {
         report(Denied);
+    } else if (error == QGeoPositionInfoSource::ClosedError && !m_notAnswering) {
+        m_notAnswering = true;
+        emit servicesChanged();
+    }
 }
 
 void GeoLocationSource::report(AuthorizationStatus status)

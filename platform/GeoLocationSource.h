@@ -11,7 +11,9 @@ namespace nimbara {
 // GPS device such as /dev/ttyACM0), "fixed:LAT,LON" for one position the user gives.
 //
 // Qt has no permission API, so the permission state is inferred and reported only when it
-// changes: a refused access is Denied, a source that delivers a position is Authorized.
+// changes: a refused access is Denied, a source that delivers a position is Authorized. A location
+// service that does not answer (GeoClue without its agent, or not started yet) counts as switched
+// off until it is asked again or comes onto the bus.
 class GeoLocationSource : public LocationSource
 {
     Q_OBJECT
@@ -29,6 +31,7 @@ public:
     void setDesiredAccuracyBest() override;
     void startUpdatingLocation() override;
     void stopUpdatingLocation() override;
+    void recheckServices() override;
 
     QGeoPositionInfoSource *source() const { return m_source; }
     bool isUpdating() const { return m_updating; }
@@ -41,6 +44,7 @@ private:
     QGeoPositionInfoSource *m_source = nullptr;
     bool m_updating = false;
     AuthorizationStatus m_status = NotDetermined;
+    bool m_notAnswering = false;
 };
 
 } // namespace nimbara

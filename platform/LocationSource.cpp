@@ -13,6 +13,8 @@ void LocationSource::setPurpose(const QString &purpose)
     m_purpose = purpose;
 }
 
+void LocationSource::recheckServices() {}
+
 QString LocationSource::purpose() const
 {
     return m_purpose;

@@ -26,6 +26,9 @@ public:
     virtual void setDesiredAccuracyBest() = 0;
     virtual void startUpdatingLocation() = 0;
     virtual void stopUpdatingLocation() = 0;
+    // Forgets that the location service did not answer, so that locationServicesEnabled() asks it
+    // again: it may have come since. Sources that always answer have nothing to forget.
+    virtual void recheckServices();
 
     // The reason shown to the user with a permission request, where the platform shows one.
     void setPurpose(const QString &purpose);
@@ -37,6 +40,9 @@ signals:
     // The source asked and was told that nobody can say where the machine is (the service's guess
     // from the network address found nothing).
     void locationUnknown();
+    // locationServicesEnabled() may answer differently now: the location service did not answer a
+    // request, or it has come onto the bus.
+    void servicesChanged();
 
 private:
     QString m_purpose;

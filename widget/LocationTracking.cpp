@@ -48,6 +48,9 @@ void WXDesktopWindow::updateLocation()
                 &WXDesktopWindow::locationManagerDidReportStatus, Qt::UniqueConnection);
         connect(locationManager, &LocationSource::locationUnknown, this,
                 &WXDesktopWindow::locationManagerDidNotFindLocation, Qt::UniqueConnection);
+        // A location service that did not answer shows as switched off; one that comes is asked.
+        connect(locationManager, &LocationSource::servicesChanged, this, &WXDesktopWindow::updateLocation,
+                Qt::UniqueConnection);
         locationManager->setDesiredAccuracyBest();
         locationManager->setPurpose(QStringLiteral("Get location for weather"));
         if (locationManager->locationServicesEnabled()) {
@@ -73,7 +76,11 @@ void WXDesktopWindow::locationManagerDidUpdateToLocation(nimbara::LocationSource
 
 void WXDesktopWindow::resumeLocationUpdates()
 {
-    if (locationManager && locationManager->locationServicesEnabled())
+    if (!locationManager)
+        return;
+    // A location service that did not answer before may answer now.
+    locationManager->recheckServices();
+    if (locationManager->locationServicesEnabled())
         locationManager->startUpdatingLocation();
 }
 

@@ -1,3 +1,4 @@
+#include "GeoClueSource.h"
 #include "GeoLocationSource.h"
 #include "Log.h"
 
@@ -97,6 +98,7 @@ private slots:
     void invalidCoordinates_droppedAndLogged_data();
     void invalidCoordinates_droppedAndLogged();
     void noSourceMethods_servicesOff();
+    void notAnswering_servicesOffUntilAskedAgain();
 };
 
 void TestLocationSource::initTestCase()
@@ -146,9 +148,8 @@ void TestLocationSource::fromSetting_empty_isGeoClueAskingForEveryMethod()
 {
     LogCapture capture;
     std::unique_ptr<GeoLocationSource> source(GeoLocationSource::fromSetting(QString()));
-    // The GeoClue2 source exists even without a bus; it reports methods only where GeoClue runs.
-    QVERIFY(source->source());
-    QCOMPARE(source->source()->sourceName(), QStringLiteral("geoclue2"));
+    // The GeoClue source exists even without a bus; it reports methods only where GeoClue runs.
+    QVERIFY(qobject_cast<GeoClueSource *>(source->source()));
     QCOMPARE(source->locationServicesEnabled(), geoClueReachable());
     source->setDesiredAccuracyBest();
     QCOMPARE(source->source()->preferredPositioningMethods(), QGeoPositionInfoSource::AllPositioningMethods);
@@ -273,7 +274,7 @@ void TestLocationSource::statuses_reportedOnlyOnChange()
                                   QStringLiteral(" ! ERROR : location access denied"),
                                   QStringLiteral(" ! ERROR : location access denied"),
                                   QStringLiteral(" ! ERROR : no position within the time-out"),
-                                  QStringLiteral(" ! ERROR : location source closed"),
+                                  QStringLiteral(" ! ERROR : location source closed or not answering"),
                                   QStringLiteral(" ! ERROR : location access denied"),
                               }));
 
@@ -320,6 +321,36 @@ void TestLocationSource::noSourceMethods_servicesOff()
     scripted->methods = QGeoPositionInfoSource::SatellitePositioningMethods;
     QVERIFY(source.locationServicesEnabled());
     QVERIFY(!GeoLocationSource(nullptr).locationServicesEnabled());
+}
+
+void TestLocationSource::notAnswering_servicesOffUntilAskedAgain()
+{
+    auto *scripted = new ScriptedSource;
+    GeoLocationSource source(scripted);
+    QSignalSpy changes(&source, &LocationSource::servicesChanged);
+    QSignalSpy statuses(&source, &LocationSource::authorizationChanged);
+    source.startUpdatingLocation();
+
+    // A source that closed or did not answer is no refusal: services off, told once.
+    scripted->emitError(QGeoPositionInfoSource::ClosedError);
+    scripted->emitError(QGeoPositionInfoSource::ClosedError);
+    QTRY_COMPARE(changes.size(), 1);
+    QTest::qWait(20);
+    QCOMPARE(changes.size(), 1);
+    QVERIFY(!source.locationServicesEnabled());
+    QCOMPARE(statuses.size(), 0);
+
+    // Asked again (a wake, the hourly refresh), it counts as on until it fails once more.
+    source.recheckServices();
+    QVERIFY(source.locationServicesEnabled());
+    scripted->emitError(QGeoPositionInfoSource::ClosedError);
+    QTRY_COMPARE(changes.size(), 2);
+    QVERIFY(!source.locationServicesEnabled());
+
+    // A position shows that it answers after all.
+    scripted->emitFix(51.0, 7.0);
+    QTRY_COMPARE(statuses.size(), 1);
+    QVERIFY(source.locationServicesEnabled());
 }
 
 QTEST_GUILESS_MAIN(TestLocationSource)
