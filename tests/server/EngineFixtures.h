@@ -4,6 +4,8 @@
 // a throw-away PostgreSQL cluster (as an unprivileged user: PostgreSQL refuses to run as root) and
 // a Redis server.
 
+#include "ServerTestSupport.h"
+
 #include <hiredis/hiredis.h>
 #include <libpq-fe.h>
 
@@ -268,17 +270,18 @@ private:
     int listenPort = 0;
 };
 
-// A nimbara-weatherd process on a free loopback port with the given options added (no cities table:
-// place lines show coordinates). Its log goes to a file (a pipe nobody reads would stall it).
+// A nimbara-weatherd process on a loopback port (0: a free one) with the given options added (no
+// cities table: place lines show coordinates). Its log goes to a file (a pipe nobody reads would
+// stall it).
 class WeatherdProcess
 {
 public:
-    WeatherdProcess(const QString &executable, const QStringList &options)
+    WeatherdProcess(const QString &executable, const QStringList &options, int port = 0)
     {
         process.setStandardOutputFile(QProcess::nullDevice());
         process.setStandardErrorFile(dir.filePath(QStringLiteral("weatherd.log")));
         process.start(executable,
-                      QStringList{QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--cities"),
+                      QStringList{QStringLiteral("--port"), QString::number(port), QStringLiteral("--cities"),
                                   dir.filePath(QStringLiteral("none.txt"))} +
                           options);
         static const QRegularExpression listening(QStringLiteral("listening on [^ ]*:(\\d+)"));
@@ -314,11 +317,103 @@ public:
         return process.waitForFinished(10000) && process.exitStatus() == QProcess::NormalExit &&
                process.exitCode() == 0;
     }
+    // SIGKILL, as when the machine loses the process: no clean-up of any kind.
+    void kill()
+    {
+        process.kill();
+        process.waitForFinished(5000);
+    }
 
 private:
     QTemporaryDir dir;
     QProcess process;
     int listenPort = 0;
+};
+
+// nginx with a site configuration given as text, in a prefix of its own (temp paths, pid and logs in
+// a temporary directory; as "nobody" when the test runs as root). The site must listen on a port
+// the caller chose and names in listenPort.
+class NginxServer
+{
+public:
+    NginxServer(const QByteArray &site, int listenPort)
+        : listenPort(listenPort)
+    {
+        QFile siteFile(dir.filePath(QStringLiteral("site.conf")));
+        QFile mainFile(dir.filePath(QStringLiteral("nginx.conf")));
+        QByteArray temps;
+        for (const char *kind : {"client_body", "proxy", "fastcgi", "uwsgi", "scgi"})
+            temps += QByteArray("    ") + kind + "_temp_path " + dir.filePath(QLatin1String(kind)).toUtf8() +
+                     ";\n";
+        const QByteArray main = "worker_processes 2;\n"
+                                "pid " +
+                                dir.filePath(QStringLiteral("nginx.pid")).toUtf8() +
+                                ";\n"
+                                "events { worker_connections 4096; }\n"
+                                "http {\n"
+                                "    access_log off;\n" +
+                                temps + "    include " + siteFile.fileName().toUtf8() + ";\n}\n";
+        if (!dir.isValid() || !siteFile.open(QIODevice::WriteOnly) || siteFile.write(site) != site.size() ||
+            !mainFile.open(QIODevice::WriteOnly) || mainFile.write(main) != main.size() ||
+            !giveToTool(dir.path()))
+            return;
+        siteFile.close();
+        mainFile.close();
+        const QStringList arguments{
+            QStringLiteral("-p"), dir.path(),          QStringLiteral("-e"), errorLogPath(),
+            QStringLiteral("-c"), mainFile.fileName(), QStringLiteral("-g"), QStringLiteral("daemon off;")};
+        process.setStandardOutputFile(QProcess::nullDevice());
+        process.setStandardErrorFile(QProcess::nullDevice());
+        if (::geteuid() == 0) {
+            const passwd *nobody = ::getpwnam("nobody");
+            process.start(QStringLiteral("setpriv"),
+                          QStringList{QStringLiteral("--reuid=%1").arg(nobody->pw_uid),
+                                      QStringLiteral("--regid=%1").arg(nobody->pw_gid),
+                                      QStringLiteral("--clear-groups"), QStringLiteral("/usr/sbin/nginx")} +
+                              arguments);
+        } else {
+            process.start(QStringLiteral("/usr/sbin/nginx"), arguments);
+        }
+        // Ready when it accepts; gone when the configuration was refused.
+        for (int wait = 0; wait < 500 && process.waitForStarted(5000); ++wait) {
+            if (int fd = connectLoopback(listenPort); fd >= 0) {
+                ::close(fd);
+                ready = true;
+                return;
+            }
+            if (process.waitForFinished(10))
+                return;
+        }
+    }
+    ~NginxServer()
+    {
+        if (process.state() != QProcess::NotRunning) {
+            process.terminate();
+            if (!process.waitForFinished(5000)) {
+                process.kill();
+                process.waitForFinished(5000);
+            }
+        }
+    }
+    NginxServer(const NginxServer &) = delete;
+    NginxServer &operator=(const NginxServer &) = delete;
+
+    bool isReady() const { return ready && process.state() == QProcess::Running; }
+    int port() const { return listenPort; }
+    // Why it did not start, or what it complained about.
+    QByteArray errorLog() const
+    {
+        QFile file(errorLogPath());
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+private:
+    QString errorLogPath() const { return dir.filePath(QStringLiteral("error.log")); }
+
+    QTemporaryDir dir;
+    QProcess process;
+    int listenPort = 0;
+    bool ready = false;
 };
 
 } // namespace nimbara::server::test
