@@ -13,6 +13,7 @@
 #include <boost/beast/http.hpp>
 
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -122,7 +123,7 @@ struct HttpServer::Impl
         if (auto it = perClient.find(address); it != perClient.end() && --it->second == 0)
             perClient.erase(it);
         // The last connection of a drain ends it; not while the loop is torn down.
-        if (--connections == 0 && draining && !ioc.stopped())
+        if (--connections == 0 && draining && !front.stopped())
             net::post(control, [this] { drainTime.cancel(); });
     }
 
@@ -182,9 +183,14 @@ struct HttpServer::Impl
 
     // Sessions refer to what is above, so these go first.
     std::unique_ptr<net::thread_pool> workers;
+    // Kept-alive connections live on ioc. A new connection is accepted and has its first request
+    // answered on front, whose queue holds only the new ones: with a thousand busy connections on
+    // ioc, a new client would otherwise wait for a turn among all of them, twice.
+    net::io_context front;
     net::io_context ioc;
+    std::optional<net::executor_work_guard<net::io_context::executor_type>> serving;
     // Accepting and the drain take turns on one strand.
-    net::strand<net::io_context::executor_type> control = net::make_strand(ioc);
+    net::strand<net::io_context::executor_type> control = net::make_strand(front);
     tcp::acceptor acceptor{control};
     net::steady_timer acceptPause{control};
     net::steady_timer drainTime{control};
@@ -205,10 +211,21 @@ public:
         , peer(std::move(peer))
     {}
 
+    // A connection handed over from the front after its first answer, with what it sent beyond.
+    Session(HttpServer::Impl &server, tcp::socket socket, std::string peer, size_t served,
+            net::const_buffer pending)
+        : Session(server, std::move(socket), std::move(peer))
+    {
+        this->served = served;
+        onFront = false;
+        buffer.commit(net::buffer_copy(buffer.prepare(pending.size()), pending));
+    }
+
     ~Session() override
     {
         server.leave(this);
-        server.release(peer);
+        if (!handedOver)
+            server.release(peer);
     }
 
     void start()
@@ -477,6 +494,8 @@ private:
                               switch (ending) {
                               case Ending::keepAlive:
                                   self->parser.reset();
+                                  if (self->onFront)
+                                      return self->handOver();
                                   return self->waitForRequest();
                               case Ending::close:
                                   return self->closeNow();
@@ -509,6 +528,29 @@ private:
                                });
     }
 
+    // Moves a kept-alive connection from the front to the loop of the busy ones, as a new session
+    // that goes on where this one ends.
+    void handOver()
+    {
+        beast::error_code error;
+        tcp::socket socket = stream.release_socket();
+        const auto protocol = socket.local_endpoint(error).protocol();
+        if (error)
+            return;
+        const auto handle = socket.release(error);
+        if (error)
+            return;
+        tcp::socket moved(net::make_strand(server.ioc));
+        moved.assign(protocol, handle, error);
+        if (error) {
+            ::close(handle);
+            return;
+        }
+        auto next = std::make_shared<Session>(server, std::move(moved), peer, served, buffer.data());
+        handedOver = true;
+        next->start();
+    }
+
     void closeNow()
     {
         beast::error_code ignored;
@@ -531,6 +573,8 @@ private:
     size_t served = 0;
     size_t drained = 0;
     bool waiting = false;
+    bool onFront = true;
+    bool handedOver = false;
 };
 
 // Tells a connection over a cap so at once, without reading from it, and closes it.
@@ -550,7 +594,7 @@ void refuseConnection(tcp::socket socket, const std::string &peer)
 
 void HttpServer::Impl::accept()
 {
-    acceptor.async_accept(net::make_strand(ioc), [this](beast::error_code error, tcp::socket socket) {
+    acceptor.async_accept(net::make_strand(front), [this](beast::error_code error, tcp::socket socket) {
         if (error == net::error::operation_aborted || !acceptor.is_open())
             return;
         if (error) {
@@ -597,10 +641,12 @@ void HttpServer::Impl::drain()
     // The timer also keeps the loop running while only workers are busy.
     drainTime.expires_after(options.drainTimeout);
     drainTime.async_wait([this](beast::error_code error) {
+        serving.reset();
         if (error)
             return;
         std::lock_guard lock(clientsMutex);
         logLine("stopping: drain time over, " + std::to_string(connections) + " connections cut");
+        front.stop();
         ioc.stop();
     });
     std::lock_guard lock(clientsMutex);
@@ -702,12 +748,16 @@ int HttpServer::bindAndListen(const std::string &host, int port)
 void HttpServer::run()
 {
     impl->workers = std::make_unique<net::thread_pool>(impl->options.workerThreads);
+    // The busy loop has no work of its own while nobody is kept alive: it serves until the drain.
+    impl->serving.emplace(impl->ioc.get_executor());
     impl->accept();
     impl->running = true;
     std::vector<std::thread> loops;
-    for (unsigned i = 1; i < impl->options.loopThreads; ++i)
+    for (unsigned i = 0; i < impl->options.loopThreads; ++i)
         loops.emplace_back([this] { impl->ioc.run(); });
-    impl->ioc.run();
+    for (unsigned i = 1; i < impl->options.loopThreads; ++i)
+        loops.emplace_back([this] { impl->front.run(); });
+    impl->front.run();
     for (auto &loop : loops)
         loop.join();
     impl->running = false;
@@ -722,6 +772,7 @@ void HttpServer::shutdown()
 
 void HttpServer::stop()
 {
+    impl->front.stop();
     impl->ioc.stop();
 }
 
