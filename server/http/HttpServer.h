@@ -15,7 +15,9 @@ namespace nimbara::server {
 
 struct HttpOptions
 {
-    unsigned loopThreads = 0;    // threads that read, parse and answer; 0: one per core
+    // Threads that read, parse and answer, for the kept-alive connections and as many again for the
+    // new ones; 0: one per core.
+    unsigned loopThreads = 0;
     unsigned workerThreads = 0;  // threads for work that may block (upstream, database); 0: the default
     size_t maxQueuedWork = 1024; // work waiting for a worker beyond this is refused with 503
     std::chrono::milliseconds headerTimeout{10000}; // a request's head must arrive whole within this

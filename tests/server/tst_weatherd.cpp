@@ -11,6 +11,8 @@
 #include <nlohmann/json.hpp>
 #include <sqlite3.h>
 
+#include <future>
+
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -168,6 +170,7 @@ private slots:
     void connectionCaps_overCapAnsweredAtOnceWith503();
     void connectionCaps_trustedProxyIsNotCappedPerAddress();
     void idleKeepAliveConnections_holdNoOneAndCloseWhenIdle();
+    void newClient_isAnsweredWhileKeptAliveOnesHoldTheLoop();
     void accessLog_lineWithoutPosition();
     void accessLog_clientBytesCannotForgeLines();
 
@@ -731,6 +734,50 @@ void TestWeatherd::idleKeepAliveConnections_holdNoOneAndCloseWhenIdle()
     QTRY_COMPARE_WITH_TIMEOUT(service->server.connectionCount(), size_t(0), 5000);
     for (int fd : idle)
         ::close(fd);
+}
+
+void TestWeatherd::newClient_isAnsweredWhileKeptAliveOnesHoldTheLoop()
+{
+    // One loop thread, and a route that holds it until the test lets go: the stand-in for a
+    // thousand busy keep-alive connections.
+    HttpOptions options = Service::testHttpOptions();
+    options.loopThreads = 1;
+    HttpServer server(options);
+    std::promise<void> letGo;
+    std::shared_future<void> released = letGo.get_future().share();
+    server.get("/check/", Runs::onLoop, [](const Request &) { return Reply{200, R"({"status":"ok"})"}; });
+    server.get("/hold", Runs::onLoop, [released](const Request &) {
+        released.wait();
+        return Reply{200, "{}"};
+    });
+    const int port = server.bindAndListen("127.0.0.1", 0);
+    std::thread loop([&] { server.run(); });
+    std::once_flag once;
+    auto release = [&] {
+        std::call_once(once, [&] { letGo.set_value(); });
+    };
+    auto stopped = std::shared_ptr<void>(nullptr, [&](void *) {
+        release();
+        server.stop();
+        loop.join();
+    });
+
+    int busy = connectLoopback(port);
+    QVERIFY(sendAll(busy, "GET /check/ HTTP/1.1\r\nHost: x\r\n\r\n"));
+    QCOMPARE(readResponse(busy).status, 200);
+    QVERIFY(sendAll(busy, "GET /hold HTTP/1.1\r\nHost: x\r\n\r\n"));
+    QVERIFY(!readResponse(busy, 300ms).answered);
+    // A new connection is accepted and answered beside them, and kept alive for a second request
+    // the loop can answer only once it is free again.
+    int fresh = connectLoopback(port);
+    QVERIFY(sendAll(fresh, "GET /check/ HTTP/1.1\r\nHost: x\r\n\r\n"));
+    QCOMPARE(readResponse(fresh, 2s).status, 200);
+    QVERIFY(sendAll(fresh, "GET /check/ HTTP/1.1\r\nHost: x\r\n\r\n"));
+    release();
+    QCOMPARE(readResponse(busy).status, 200);
+    QCOMPARE(readResponse(fresh).status, 200);
+    ::close(busy);
+    ::close(fresh);
 }
 
 void TestWeatherd::accessLog_lineWithoutPosition()
