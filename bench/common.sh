@@ -10,10 +10,12 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# Below the kernel's ephemeral range (32768 up), so that no outgoing connection of a load running
+# at the same time takes the port before the server binds it; no socket in any state may hold it.
 free_port() {
     local port
     while :; do
-        port=$((20000 + RANDOM % 30000))
-        ss -Hltn "sport = :$port" | grep -q . || { echo "$port"; return; }
+        port=$((20000 + RANDOM % 12000))
+        ss -Htan "sport = :$port" | grep -q . || { echo "$port"; return; }
     done
 }

@@ -63,7 +63,9 @@ port_of() { # name
     done
     sed -n 's/.*listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$work/$1.log"
 }
-start_instance direct
+# wrk's 1,000 connections all come from 127.0.0.1: the instance asked directly must allow them (the
+# fleet's instances exempt nginx, their trusted proxy, from the cap per address).
+start_instance direct --max-connections-per-client 100000
 start_instance first --cache "redis://127.0.0.1:$redis_port/0" --trusted-proxy 127.0.0.1
 start_instance second --cache "redis://127.0.0.1:$redis_port/0" --trusted-proxy 127.0.0.1
 direct_port=$(port_of direct)
@@ -117,6 +119,7 @@ measure() { # name connections url pid...
     shift 3
     before=$(cpu_ticks "$@")
     wrk -t2 -c"$connections" -d"${seconds}s" --latency "$url" >"$work/wrk.out"
+    grep -E 'Non-2xx|Socket errors' "$work/wrk.out" | sed "s/^ */$name $connections: /" >>"$work/errors" || true
     after=$(cpu_ticks "$@")
     awk -v name="$name" -v c="$connections" -v ticks=$((after - before)) -v hz="$(getconf CLK_TCK)" '
         function ms(v) { if (v ~ /us$/) return v / 1000; if (v ~ /ms$/) return v + 0; if (v ~ /s$/) return v * 1000; return v }
@@ -159,3 +162,4 @@ awk '
       printf "cached gate CPU on the instance: %.1f µs in process, %.1f µs with Redis (+%.1f µs)\n",
         cpu["instance-gate 64"], cpu["instance-gate-redis 64"], cpu["instance-gate-redis 64"] - cpu["instance-gate 64"]
     }' "$work/results"
+[ ! -s "$work/errors" ] || { echo; echo "errors:"; cat "$work/errors"; }
