@@ -1,4 +1,4 @@
-# Sourced by the service benchmarks: a throw-away work folder, the processes to stop on exit, and
+# Sourced by the benchmarks that start servers: a throw-away work folder, the processes to stop on exit,
 # free loopback ports.
 work=$(mktemp -d)
 chmod 755 "$work"

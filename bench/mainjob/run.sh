@@ -25,14 +25,7 @@ fi
 cmake --preset "$preset" >/dev/null
 cmake --build "build/$preset" --target nimbara nimbara-weatherd bench_tick_stall >/dev/null
 bin=build/$preset
-work=$(mktemp -d)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
+source bench/common.sh
 
 # The upstream provider: Open-Meteo's answer for London, 12.3 °C and partly cloudy, to every GET.
 python3 - "$work/upstream.port" <<'PY' &
