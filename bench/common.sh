@@ -1,4 +1,4 @@
-# Sourced by the benchmarks that start servers: a throw-away work folder, the processes to stop on exit,
+# Sourced by the benchmarks that start servers: a throw-away work folder, the processes to stop on exit, and
 # free loopback ports.
 work=$(mktemp -d)
 chmod 755 "$work"
