@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cstdio>
 #include <random>
 
@@ -134,6 +135,7 @@ std::optional<Reading> RedisWeatherCache::fetchAndShare(std::uint64_t key)
             const auto keep = std::chrono::duration_cast<Milliseconds>(options.maxStaleAge).count();
             redis.command(
                 {"SET", keyOf("cell", key), cell.dump(), "PX", std::to_string(std::max<long long>(1, keep))});
+            keepFreshCopy(key, Cell{*result, current, freshUntil(current)});
         } else {
             const auto backoff = std::chrono::duration_cast<Milliseconds>(options.failureBackoff).count();
             redis.command({"SET", keyOf("failed", key),
@@ -189,19 +191,32 @@ std::optional<Reading> RedisWeatherCache::heldValue(std::uint64_t key)
         queueRefresh(key);
     } else {
         sharedCounts.hits.add();
+        keepFreshCopy(key, *cell);
     }
     return cell->value;
 }
 
+void RedisWeatherCache::keepFreshCopy(std::uint64_t key, const Cell &cell)
+{
+    std::lock_guard lock(mutex);
+    freshCopies.insert_or_assign(key, cell);
+    if (freshCopies.size() < sweepAt)
+        return;
+    const auto current = now();
+    std::erase_if(freshCopies, [&](const auto &entry) { return current >= entry.second.freshUntil; });
+    sweepAt = std::max<size_t>(1024, 2 * freshCopies.size());
+}
+
 std::optional<Reading> RedisWeatherCache::cachedReading(double latitude, double longitude)
 {
-    if (redis.available()) {
-        try {
-            return heldValue(cellKey(latitude, longitude));
-        } catch (const RedisFailure &) {
-        }
-    }
-    return WeatherCache::cachedReading(latitude, longitude);
+    if (!redis.available())
+        return WeatherCache::cachedReading(latitude, longitude);
+    std::lock_guard lock(mutex);
+    const auto found = freshCopies.find(cellKey(latitude, longitude));
+    if (found == freshCopies.end() || now() >= found->second.freshUntil)
+        return std::nullopt;
+    sharedCounts.hits.add();
+    return found->second.value;
 }
 
 std::optional<Reading> RedisWeatherCache::reading(double latitude, double longitude)

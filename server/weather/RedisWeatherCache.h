@@ -32,6 +32,8 @@ public:
     ~RedisWeatherCache() override;
 
     std::optional<Reading> reading(double latitude, double longitude) override;
+    // Answers from this instance's copy of fresh shared cells only: it runs where a Redis round
+    // trip would hold up every other client of the thread, so anything else goes to reading().
     std::optional<Reading> cachedReading(double latitude, double longitude) override;
     // The shared cells' lookups beside this instance's own (used while Redis is away).
     void addMetrics(Metrics &metrics) const override;
@@ -51,8 +53,10 @@ private:
 
     std::string keyOf(std::string_view kind, std::uint64_t key) const;
     std::optional<Cell> loadCell(std::uint64_t key);
-    // The shared value of a cell, fresh or stale (then a refresh is queued); nothing on a miss.
+    // The shared value of a cell, fresh or stale (then a refresh is queued); nothing on a miss. A
+    // fresh one is copied for cachedReading().
     std::optional<Reading> heldValue(std::uint64_t key);
+    void keepFreshCopy(std::uint64_t key, const Cell &cell);
     bool failedRecently(std::uint64_t key);
     // Asks the upstream and shares what it got; the caller holds the cell's lock.
     std::optional<Reading> fetchAndShare(std::uint64_t key);
@@ -73,6 +77,10 @@ private:
     std::unordered_map<std::uint64_t, std::shared_future<std::optional<Reading>>> pending;
     size_t waiting = 0;
     std::unordered_map<std::uint64_t, Clock::time_point> quietUntil;
+    // Fresh shared cells as last read here, until their shared fresh-until time; expired ones are
+    // swept whenever the map has doubled since the last sweep.
+    std::unordered_map<std::uint64_t, Cell> freshCopies;
+    size_t sweepAt = 1024;
     CacheCounts sharedCounts;
     RefreshWorkers sharedRefreshes; // last: stops before what it uses goes away
 };

@@ -106,6 +106,7 @@ private slots:
     void fleet_makesOneUpstreamCallPerCell();
     void missInFlight_otherInstanceWaitsForIt();
     void staleCell_servedWhileOneInstanceRefreshes();
+    void answerAtOnce_fromFreshCopiesNeverFromRedis();
     void failure_rememberedForTheWholeFleet();
     void deadLockHolder_lockExpiresAndAnotherFetches();
     void storedCell_readDefensively_data();
@@ -213,6 +214,31 @@ void TestServerRedisCache::staleCell_servedWhileOneInstanceRefreshes()
     QCOMPARE(first->lookups("redis"), (std::vector<double>{1, 10, 1}));
     QCOMPARE(second->lookups("redis"), (std::vector<double>{2, 10, 0}));
     QCOMPARE(first->lookups("process"), (std::vector<double>{0, 0, 0}));
+}
+
+void TestServerRedisCache::answerAtOnce_fromFreshCopiesNeverFromRedis()
+{
+    const double latitude = 51.5074, longitude = -0.1278;
+    // The first instance fetched the cell; the second has never read it, so its answer at once has
+    // nothing and the request goes where a Redis round trip may wait.
+    QCOMPARE(first->read(), 10.0);
+    QVERIFY(!second->cache.cachedReading(latitude, longitude));
+    QCOMPARE(second->read(), 10.0);
+
+    // Both hold a copy now: with the shared cells gone, they still answer from it, until the cell's
+    // fresh-until time (10:15 and the 60 s jitter).
+    QCOMPARE(server->command({"FLUSHALL"}), std::string("OK"));
+    setTime(10, 15, 59);
+    for (Instance *instance : {first.get(), second.get()}) {
+        const auto reading = instance->cache.cachedReading(latitude, longitude);
+        QVERIFY(reading);
+        QCOMPARE(reading->celsius, 10.0);
+    }
+    QCOMPARE(second->lookups("redis")[0], 2.0); // its read from Redis and the copy's answer
+    setTime(10, 16);
+    QVERIFY(!first->cache.cachedReading(latitude, longitude));
+    QVERIFY(!second->cache.cachedReading(latitude, longitude));
+    QCOMPARE(upstream->calls.load(), 1);
 }
 
 void TestServerRedisCache::failure_rememberedForTheWholeFleet()
