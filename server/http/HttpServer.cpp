@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cerrno>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -86,12 +87,16 @@ const std::string overCapacityAnswer =
 struct HttpServer::Impl
 {
     explicit Impl(HttpOptions options)
-        : options(options)
+        : options(withDefaults(options))
+    {}
+
+    static HttpOptions withDefaults(HttpOptions options)
     {
-        if (this->options.loopThreads == 0)
-            this->options.loopThreads = std::max(1u, std::thread::hardware_concurrency());
-        if (this->options.workerThreads == 0)
-            this->options.workerThreads = HttpOptions::defaultWorkerThreads();
+        if (options.loopThreads == 0)
+            options.loopThreads = std::max(1u, std::thread::hardware_concurrency());
+        if (options.workerThreads == 0)
+            options.workerThreads = HttpOptions::defaultWorkerThreads();
+        return options;
     }
 
     // Counts a new connection from an address, or refuses it when a cap is reached.
@@ -123,7 +128,7 @@ struct HttpServer::Impl
         if (auto it = perClient.find(address); it != perClient.end() && --it->second == 0)
             perClient.erase(it);
         // The last connection of a drain ends it; not while the loop is torn down.
-        if (--connections == 0 && draining && !front.stopped())
+        if (--connections == 0 && draining && !loopsStopped)
             net::post(control, [this] { drainTime.cancel(); });
     }
 
@@ -151,7 +156,41 @@ struct HttpServer::Impl
         return it == routes.end() ? nullptr : &it->second;
     }
 
-    void accept();
+    // A loop of one thread: a connection's steps run on it in order, with no hand-off between
+    // threads, which would cost more than most answers.
+    struct Loop
+    {
+        net::io_context context{1};
+        // A request may wait for a worker with nothing else pending here: serve until the drain.
+        net::executor_work_guard<net::io_context::executor_type> serving{context.get_executor()};
+    };
+    // A front loop has its own copy of the listening socket: a new connection is accepted and has
+    // its first request answered on the thread that took it.
+    struct FrontLoop : Loop
+    {
+        tcp::acceptor acceptor{context};
+        tcp::endpoint peer;
+        net::steady_timer acceptPause{context};
+    };
+    template <typename Kind>
+    static std::vector<std::unique_ptr<Kind>> makeLoops(unsigned count)
+    {
+        std::vector<std::unique_ptr<Kind>> loops(count);
+        for (auto &loop : loops)
+            loop = std::make_unique<Kind>();
+        return loops;
+    }
+    template <typename Function>
+    void forEachLoop(Function &&function)
+    {
+        for (auto &loop : fronts)
+            function(static_cast<Loop &>(*loop));
+        for (auto &loop : busy)
+            function(*loop);
+    }
+    // Kept-alive connections are spread over the busy loops in turn.
+    net::io_context &nextBusyLoop() { return busy[nextBusy++ % busy.size()]->context; }
+    void accept(FrontLoop &front);
     // Every answered request, and every malformed one, ends here: stats is its route's, or none.
     void log(const Request &request, const Reply &reply, SteadyClock::duration elapsed, RouteStats *stats)
     {
@@ -176,6 +215,13 @@ struct HttpServer::Impl
     std::atomic<size_t> inFlight{0};
     std::atomic<bool> running{false};
     std::atomic<bool> draining{false};
+    // Set once the loops are told to stop: sessions then end as their loops are torn down.
+    std::atomic<bool> loopsStopped{false};
+    void stopLoops()
+    {
+        loopsStopped = true;
+        forEachLoop([](Loop &loop) { loop.context.stop(); });
+    }
     mutable std::mutex clientsMutex;
     size_t connections = 0;
     std::unordered_map<std::string, size_t> perClient;
@@ -183,16 +229,14 @@ struct HttpServer::Impl
 
     // Sessions refer to what is above, so these go first.
     std::unique_ptr<net::thread_pool> workers;
-    // Kept-alive connections live on ioc. A new connection is accepted and has its first request
-    // answered on front, whose queue holds only the new ones: with a thousand busy connections on
-    // ioc, a new client would otherwise wait for a turn among all of them, twice.
-    net::io_context front;
-    net::io_context ioc;
-    std::optional<net::executor_work_guard<net::io_context::executor_type>> serving;
-    // Accepting and the drain take turns on one strand.
-    net::strand<net::io_context::executor_type> control = net::make_strand(front);
-    tcp::acceptor acceptor{control};
-    net::steady_timer acceptPause{control};
+    // Kept-alive connections live on the busy loops. A new connection is accepted and has its first
+    // request answered on a front loop, whose queue holds only the new ones: with a thousand busy
+    // connections, a new client would otherwise wait for a turn among all of them, twice.
+    std::vector<std::unique_ptr<FrontLoop>> fronts = makeLoops<FrontLoop>(options.loopThreads);
+    std::vector<std::unique_ptr<Loop>> busy = makeLoops<Loop>(options.loopThreads);
+    std::atomic<size_t> nextBusy{0};
+    // The drain runs on the first front loop's thread.
+    net::strand<net::io_context::executor_type> control = net::make_strand(fronts.front()->context);
     net::steady_timer drainTime{control};
 };
 
@@ -200,7 +244,7 @@ namespace {
 
 // One connection: wait for a request, read its head within the head deadline, check it, read its
 // body within the body deadline, answer (on this thread or a worker's), then loop or close. Every
-// failure ends the session; its strand keeps its steps in order across the loop threads.
+// failure ends the session. Its steps run in order on its loop's one thread.
 class Session : public HttpServer::Impl::Connection, public std::enable_shared_from_this<Session>
 {
 public:
@@ -540,7 +584,7 @@ private:
         const auto handle = socket.release(error);
         if (error)
             return;
-        tcp::socket moved(net::make_strand(server.ioc));
+        tcp::socket moved(server.nextBusyLoop());
         moved.assign(protocol, handle, error);
         if (error) {
             ::close(handle);
@@ -592,29 +636,28 @@ void refuseConnection(tcp::socket socket, const std::string &peer)
 
 } // namespace
 
-void HttpServer::Impl::accept()
+void HttpServer::Impl::accept(FrontLoop &front)
 {
-    acceptor.async_accept(net::make_strand(front), [this](beast::error_code error, tcp::socket socket) {
-        if (error == net::error::operation_aborted || !acceptor.is_open())
+    front.acceptor.async_accept(front.peer, [this, &front](beast::error_code error, tcp::socket socket) {
+        if (error == net::error::operation_aborted || !front.acceptor.is_open())
             return;
         if (error) {
             // Out of file descriptors, most likely: pause rather than spin, and let connections end.
             logLine("accept failed: " + error.message());
-            acceptPause.expires_after(std::chrono::milliseconds(50));
-            acceptPause.async_wait([this](beast::error_code) { accept(); });
+            front.acceptPause.expires_after(std::chrono::milliseconds(50));
+            front.acceptPause.async_wait([this, &front](beast::error_code) { accept(front); });
             return;
         }
         beast::error_code ignored;
         socket.set_option(tcp::no_delay(true), ignored);
-        auto endpoint = socket.remote_endpoint(ignored);
-        std::string peer = ignored ? std::string() : endpoint.address().to_string();
+        std::string peer = front.peer.address().to_string();
         if (admit(peer)) {
             std::make_shared<Session>(*this, std::move(socket), std::move(peer))->start();
         } else {
             connectionsRefused.add();
             refuseConnection(std::move(socket), peer);
         }
-        accept();
+        accept(front);
     });
 }
 
@@ -622,9 +665,12 @@ void HttpServer::Impl::drain()
 {
     if (draining.exchange(true))
         return;
-    beast::error_code ignored;
-    acceptor.close(ignored);
-    acceptPause.cancel();
+    for (auto &front : fronts)
+        net::post(front->context, [&front = *front] {
+            beast::error_code ignored;
+            front.acceptor.close(ignored);
+            front.acceptPause.cancel();
+        });
     std::vector<std::shared_ptr<Connection>> sessions;
     {
         std::lock_guard lock(clientsMutex);
@@ -641,13 +687,12 @@ void HttpServer::Impl::drain()
     // The timer also keeps the loop running while only workers are busy.
     drainTime.expires_after(options.drainTimeout);
     drainTime.async_wait([this](beast::error_code error) {
-        serving.reset();
+        forEachLoop([](Loop &loop) { loop.serving.reset(); });
         if (error)
             return;
         std::lock_guard lock(clientsMutex);
         logLine("stopping: drain time over, " + std::to_string(connections) + " connections cut");
-        front.stop();
-        ioc.stop();
+        stopLoops();
     });
     std::lock_guard lock(clientsMutex);
     if (connections == 0)
@@ -714,7 +759,7 @@ int HttpServer::bindAndListen(const std::string &host, int port)
     if (error)
         return -1;
     tcp::endpoint endpoint(address, static_cast<unsigned short>(port));
-    auto &acceptor = impl->acceptor;
+    auto &acceptor = impl->fronts.front()->acceptor;
     acceptor.open(endpoint.protocol(), error);
     if (!error)
         acceptor.set_option(net::socket_base::reuse_address(true), error);
@@ -722,9 +767,21 @@ int HttpServer::bindAndListen(const std::string &host, int port)
         acceptor.bind(endpoint, error);
     if (!error)
         acceptor.listen(impl->options.listenBacklog, error);
+    // Every front loop waits on the same listening socket; the kernel wakes them in turn.
+    for (size_t i = 1; i < impl->fronts.size() && !error; ++i) {
+        const int copy = ::dup(acceptor.native_handle());
+        if (copy < 0) {
+            error.assign(errno, beast::system_category());
+            break;
+        }
+        impl->fronts[i]->acceptor.assign(endpoint.protocol(), copy, error);
+        if (error)
+            ::close(copy);
+    }
     if (error) {
         beast::error_code ignored;
-        acceptor.close(ignored);
+        for (auto &front : impl->fronts)
+            front->acceptor.close(ignored);
         return -1;
     }
     // Every connection holds a descriptor: take what the system allows, and keep some for the
@@ -748,21 +805,22 @@ int HttpServer::bindAndListen(const std::string &host, int port)
 void HttpServer::run()
 {
     impl->workers = std::make_unique<net::thread_pool>(impl->options.workerThreads);
-    // The busy loop has no work of its own while nobody is kept alive: it serves until the drain.
-    impl->serving.emplace(impl->ioc.get_executor());
-    impl->accept();
+    for (auto &front : impl->fronts)
+        impl->accept(*front);
     impl->running = true;
     std::vector<std::thread> loops;
-    for (unsigned i = 0; i < impl->options.loopThreads; ++i)
-        loops.emplace_back([this] { impl->ioc.run(); });
-    for (unsigned i = 1; i < impl->options.loopThreads; ++i)
-        loops.emplace_back([this] { impl->front.run(); });
-    impl->front.run();
+    impl->forEachLoop([&](Impl::Loop &loop) {
+        if (&loop != impl->fronts.front().get())
+            loops.emplace_back([&loop] { loop.context.run(); });
+    });
+    impl->fronts.front()->context.run();
     for (auto &loop : loops)
         loop.join();
     impl->running = false;
+    impl->loopsStopped = true;
     beast::error_code ignored;
-    impl->acceptor.close(ignored);
+    for (auto &front : impl->fronts)
+        front->acceptor.close(ignored);
 }
 
 void HttpServer::shutdown()
@@ -772,8 +830,7 @@ void HttpServer::shutdown()
 
 void HttpServer::stop()
 {
-    impl->front.stop();
-    impl->ioc.stop();
+    impl->stopLoops();
 }
 
 bool HttpServer::isRunning() const
