@@ -595,10 +595,10 @@ private:
         next->start();
     }
 
+    // Nothing else holds the descriptor, so closing it is enough: no shutdown call first.
     void closeNow()
     {
         beast::error_code ignored;
-        stream.socket().shutdown(tcp::socket::shutdown_both, ignored);
         stream.socket().close(ignored);
     }
 
