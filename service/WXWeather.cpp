@@ -52,6 +52,22 @@ QString userLanguage()
     return QLocale::system().uiLanguages().value(0);
 }
 
+// The machine id stays what it is while the program runs: hash it once, rather than read
+// /etc/machine-id and hash it twice on every request. A machine without an id yet is asked again.
+QString machineFingerprint()
+{
+    static QMutex mutex;
+    static QString fingerprint;
+    QMutexLocker lock(&mutex);
+    if (fingerprint.isEmpty()) {
+        const QString serial = WXWeather::serialNumber();
+        if (serial.isEmpty())
+            return WXWeather::encrypt(serial);
+        fingerprint = WXWeather::encrypt(serial);
+    }
+    return fingerprint;
+}
+
 } // namespace
 
 bool WXWeather::sendType(qint64 type, const QString &name, const QString &email, const QString &message)
@@ -72,7 +88,7 @@ QVariant WXWeather::getWeatherByLatitude(double latitude, double longitude)
     data.insert(QStringLiteral("v2"), longitude);
     data.insert(QStringLiteral("v3"), QStringLiteral("auto"));
     data.insert(QStringLiteral("v4"), userLanguage());
-    data.insert(QStringLiteral("v5"), encrypt(serialNumber()));
+    data.insert(QStringLiteral("v5"), machineFingerprint());
     data.insert(QStringLiteral("v6"),
                 encrypt(nimbara::bundleValue(QStringLiteral("CFBundleShortVersionString"))));
     return makeRequestToURL(apiAddress("gate"), data);
