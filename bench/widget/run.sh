@@ -3,7 +3,8 @@
 # same private Xvfb, built with the optimised "bench" preset:
 #   mapped   ms from exec until the window is mapped to stay (median of ROUNDS starts)
 #   pss/rss/private-dirty  KiB after SETTLE seconds (/proc/PID/smaps_rollup)
-#   objects  shared objects mapped at that moment (distinct .so files in /proc/PID/maps)
+#   objects  shared objects mapped at that moment (distinct .so files in /proc/PID/maps), and the
+#            floor for nimbara: the bare program's plus Qt Network's and Qt Positioning's
 #   cpu      CPU time used over IDLE seconds after that: ms run by the threads alive throughout
 #            (/proc/PID/task/*/schedstat, exact) and the process's ticks (/proc/PID/stat utime+stime,
 #            10 ms granularity, so a program that wakes briefly is charged by chance)
@@ -112,6 +113,7 @@ for p in nimbara bare; do
   rss[$p]=$(kib "${pid[$p]}" Rss)
   dirty[$p]=$(kib "${pid[$p]}" Private_Dirty)
   objects[$p]=$(shared_objects "${pid[$p]}")
+  awk '$6 ~ /\.so(\.|$)/ { print $6 }' "/proc/${pid[$p]}/maps" | sort -u >"$work/$p.objects"
   cpu0[$p]=$(cpu_ticks "${pid[$p]}")
   switches "${pid[$p]}" >"$work/$p.switches0"
   runtime "${pid[$p]}" >"$work/$p.runtime0"
@@ -132,6 +134,15 @@ for p in nimbara bare; do
       -v objects="${objects[$p]}" -v cpu="$cpu" -v ran="$ran" -v sw="$sw" -v main="$main" -v idle="$idle" -v t="$threads" \
       'BEGIN { printf "%-8s %10.1f %9d %9d %9d %8d %12.1f %12d %10.2f %10.2f %8d\n", p, m, pss, rss, dirty, objects, ran / 1e6, cpu, sw / idle, main / idle, t }'
 done
+# The floor for the object count: what the bare program maps, plus the libraries the widget must
+# link beyond Qt Widgets (Qt Network for its single-instance socket and its requests, Qt
+# Positioning) with everything they need, as the loader resolves it.
+for library in $(ldd "$nimbara" | awk '/libQt6(Network|Positioning)\.so/ { print $3 }'); do
+  readlink -f "$library"
+  ldd "$library" | awk '$3 ~ /^\// { print $3 }' | xargs -r readlink -f
+done | cat - "$work/bare.objects" | sort -u >"$work/floor.objects"
+echo "objects: bare + Qt Network + Qt Positioning and their dependencies $(wc -l <"$work/floor.objects"); nimbara beyond that:" \
+  "$(comm -23 "$work/nimbara.objects" "$work/floor.objects" | xargs -r -n1 basename | paste -sd' ' | sed 's/^$/none/')"
 awk -v a="${pss[nimbara]}" -v b="${pss[bare]}" -v c="${rss[nimbara]}" -v d="${rss[bare]}" \
     -v m1="${mapped[nimbara]}" -v m2="${mapped[bare]}" -v c1="${ranms[nimbara]}" -v c2="${ranms[bare]}" \
   'BEGIN { printf "ratio nimbara/bare: PSS %.2f, RSS %.2f, mapped %.2f, cpu %.2f\n", a / b, c / d, m1 / m2, (c2 > 0 ? c1 / c2 : 0) }'
