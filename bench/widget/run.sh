@@ -97,7 +97,7 @@ switch_delta() { # before after [tid]
     ($1 in before) && (only == "" || $1 == only) { d += $2 - before[$1] } END { print d + 0 }' "$1" "$2"
 }
 kib() { awk -v key="$2:" '$1 == key { print $2 }' "/proc/$1/smaps_rollup"; }
-shared_objects() { awk '$6 ~ /\.so(\.|$)/ { print $6 }' "/proc/$1/maps" | sort -u | wc -l; }
+shared_objects() { awk '$6 ~ /\.so(\.|$)/ { print $6 }' "/proc/$1/maps" | sort -u; }
 
 declare -A mapped pid ranms
 mapped[nimbara]=$(median_mapped Nimbara "$nimbara")
@@ -112,8 +112,8 @@ for p in nimbara bare; do
   pss[$p]=$(kib "${pid[$p]}" Pss)
   rss[$p]=$(kib "${pid[$p]}" Rss)
   dirty[$p]=$(kib "${pid[$p]}" Private_Dirty)
-  objects[$p]=$(shared_objects "${pid[$p]}")
-  awk '$6 ~ /\.so(\.|$)/ { print $6 }' "/proc/${pid[$p]}/maps" | sort -u >"$work/$p.objects"
+  shared_objects "${pid[$p]}" >"$work/$p.objects"
+  objects[$p]=$(wc -l <"$work/$p.objects")
   cpu0[$p]=$(cpu_ticks "${pid[$p]}")
   switches "${pid[$p]}" >"$work/$p.switches0"
   runtime "${pid[$p]}" >"$work/$p.runtime0"

@@ -184,7 +184,7 @@ struct HttpServer::Impl
     void forEachLoop(Function &&function)
     {
         for (auto &loop : fronts)
-            function(static_cast<Loop &>(*loop));
+            function(*loop);
         for (auto &loop : busy)
             function(*loop);
     }
@@ -236,7 +236,7 @@ struct HttpServer::Impl
     std::vector<std::unique_ptr<Loop>> busy = makeLoops<Loop>(options.loopThreads);
     std::atomic<size_t> nextBusy{0};
     // The drain runs on the first front loop's thread.
-    net::strand<net::io_context::executor_type> control = net::make_strand(fronts.front()->context);
+    net::io_context &control = fronts.front()->context;
     net::steady_timer drainTime{control};
 };
 
