@@ -62,8 +62,10 @@ QString clockIn(const QVariantMap &map, const QString &key)
 QDateTime timeIn(const QVariantMap &map, const QString &key)
 {
     const QDateTime time = QDateTime::fromString(textIn(map, key), Qt::ISODate);
-    // Only times that say their offset: a time without one would be read in the user's zone.
-    return time.isValid() && time.timeSpec() == Qt::OffsetFromUTC ? time : QDateTime();
+    // Only times that say their offset: a time without one would be read in the user's zone. Qt
+    // reads a zero offset ("+00:00", "Z") as UTC rather than as an offset.
+    const Qt::TimeSpec spec = time.timeSpec();
+    return time.isValid() && (spec == Qt::OffsetFromUTC || spec == Qt::UTC) ? time : QDateTime();
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "WXForecast.h"
 
 #include <QHelpEvent>
+#include <QTextDocument>
 #include <QToolTip>
 
 namespace {
@@ -31,7 +32,10 @@ protected:
         if (text.isEmpty())
             QToolTip::hideText();
         else
-            QToolTip::showText(static_cast<QHelpEvent *>(event)->globalPos(), text, line);
+            // QToolTip renders anything that looks like markup, and the provider's name comes from
+            // the network: hand it escaped text in a paragraph that keeps it on one line.
+            QToolTip::showText(static_cast<QHelpEvent *>(event)->globalPos(),
+                               Qt::convertFromPlainText(text, Qt::WhiteSpacePre), line);
         return true;
     }
 

@@ -1,7 +1,7 @@
 #pragma once
 
 // Weather data as the service sends it, with the forecast members: London, 24 hours from 12:00
-// (+01:00), 10 to 15 °C, rain at 15:00 (2 mm, 80 %), 16:00 (1 mm, 40 %) and 17:00 (4 mm, no
+// (+01:00 unless told), 10 to 15 °C, rain at 15:00 (2 mm, 80 %), 16:00 (1 mm, 40 %) and 17:00 (4 mm, no
 // probability).
 
 #include <QDateTime>
@@ -39,9 +39,10 @@ inline QJsonObject bothUnits(int celsius)
             {QStringLiteral("temp"), int(std::lround(celsius * 9 / 5.0 + 32))}};
 }
 
-inline QVariant data(const QString &updated = QStringLiteral("2024-05-01T12:15+01:00"))
+inline QVariant data(const QString &updated = QStringLiteral("2024-05-01T12:15+01:00"),
+                     const QString &offset = QStringLiteral("+01:00"))
 {
-    const QDateTime first = QDateTime::fromString(QStringLiteral("2024-05-01T12:00+01:00"), Qt::ISODate);
+    const QDateTime first = QDateTime::fromString(QStringLiteral("2024-05-01T12:00") + offset, Qt::ISODate);
     QJsonArray hours;
     for (int i = 0; i < 24; ++i) {
         QJsonObject hour = bothUnits(celsiusAt(i));

@@ -29,6 +29,8 @@ private slots:
     void chart_pointsFollowTheTemperatures();
     void chart_barsFollowThePrecipitation();
     void chart_marksEveryThirdHourInThePlacesTime();
+    void anyOffset_drawsTheChartAndSaysWhen_data();
+    void anyOffset_drawsTheChartAndSaysWhen();
     void units_switchTheChartAndTheHeader();
     void header_saysWhenTheReadingIsOld_data();
     void header_saysWhenTheReadingIsOld();
@@ -109,6 +111,31 @@ void TestForecastWindow::chart_marksEveryThirdHourInThePlacesTime()
         QCOMPARE(layout.icons[m].center().x(), layout.points[layout.marked[m]].x());
         QVERIFY(layout.icons[m].bottom() <= layout.plot.top());
     }
+}
+
+void TestForecastWindow::anyOffset_drawsTheChartAndSaysWhen_data()
+{
+    QTest::addColumn<QString>("offset");
+    // Qt reads a zero offset as UTC, not as an offset from it.
+    QTest::newRow("+00:00") << QStringLiteral("+00:00");
+    QTest::newRow("Z") << QStringLiteral("Z");
+    QTest::newRow("+05:45") << QStringLiteral("+05:45");
+    QTest::newRow("-03:30") << QStringLiteral("-03:30");
+}
+
+void TestForecastWindow::anyOffset_drawsTheChartAndSaysWhen()
+{
+    QFETCH(QString, offset);
+    const QString updated = QStringLiteral("2024-05-01T12:15") + offset;
+    WXForecastWindow panel;
+    panel.setClock([updated] { return at(updated).addSecs(600); });
+    panel.setWeather(data(updated, offset), true);
+    const auto layout = panel.findChild<ForecastChart *>()->layout();
+    QCOMPARE(layout.points.size(), 24);
+    QCOMPARE(layout.hourLabels.first(), QStringLiteral("12:00"));
+    QCOMPARE(layout.hourLabels.at(4), QStringLiteral("00:00"));
+    const QString localTime = at(updated).toLocalTime().toString(QStringLiteral("HH:mm"));
+    QCOMPARE(panel.updatedText(), QStringLiteral("Updated %1 · Open-Meteo").arg(localTime));
 }
 
 void TestForecastWindow::units_switchTheChartAndTheHeader()
