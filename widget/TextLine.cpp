@@ -1,5 +1,6 @@
 #include "TextLine.h"
 
+#include <QFontInfo>
 #include <QFontMetricsF>
 #include <QPainter>
 
@@ -38,12 +39,40 @@ void TextLine::setOutlined(bool outlined)
     update();
 }
 
+QFont TextLine::drawnFont() const
+{
+    QFont fitted = font();
+    const QString line = text();
+    // The outline reaches past the glyphs on both sides.
+    const qreal room = contentsRect().width() - 2 * kOutlineWidth;
+    const auto fits = [&](int pixelSize) {
+        fitted.setPixelSize(pixelSize);
+        return QFontMetricsF(fitted).horizontalAdvance(line) <= room;
+    };
+    const int size = QFontInfo(font()).pixelSize();
+    if (line.isEmpty() || room <= 0 || fits(size))
+        return font();
+    // The largest whole size that fits; a text too long even for the smallest stays at that.
+    int low = 1;
+    int high = size - 1;
+    while (low < high) {
+        const int middle = (low + high + 1) / 2;
+        if (fits(middle))
+            low = middle;
+        else
+            high = middle - 1;
+    }
+    fitted.setPixelSize(low);
+    return fitted;
+}
+
 QPainterPath TextLine::textPath() const
 {
     QPainterPath path;
     if (text().isEmpty())
         return path;
-    const QFontMetricsF metrics(font());
+    const QFont drawn = drawnFont();
+    const QFontMetricsF metrics(drawn);
     const QRectF area = contentsRect();
     const qreal width = metrics.horizontalAdvance(text());
     qreal x = area.left();
@@ -52,7 +81,7 @@ QPainterPath TextLine::textPath() const
     else if (alignment() & Qt::AlignHCenter)
         x = area.left() + (area.width() - width) / 2;
     const qreal baseline = area.top() + (area.height() - metrics.height()) / 2 + metrics.ascent();
-    path.addText(QPointF(x, baseline), font(), text());
+    path.addText(QPointF(x, baseline), drawn, text());
     return path;
 }
 

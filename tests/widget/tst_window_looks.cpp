@@ -3,9 +3,11 @@
 #include "WXDesktopWindowUi.h"
 
 #include "Animator.h"
+#include "Localized.h"
 #include "SettingsStore.h"
 
 #include <QDir>
+#include <QFontMetricsF>
 #include <QProcess>
 #include <QScreen>
 #include <QSettings>
@@ -62,6 +64,8 @@ private slots:
     void cleanup();
     void compositorStartsAndStops_lookFollows();
     void shorterText_leavesNoOldOutline();
+    void longestCondition_fitsTheWindow_data();
+    void longestCondition_fitsTheWindow();
 
 private:
     QImage screenshot(const QString &name);
@@ -213,6 +217,55 @@ void TestWindowLooks::shorterText_leavesNoOldOutline()
     QVERIFY(checked > 1000);
     QCOMPARE(leftovers, 0);
     checkDesktopAroundText(screen);
+}
+
+void TestWindowLooks::longestCondition_fitsTheWindow_data()
+{
+    QTest::addColumn<QString>("language");
+    for (const char *language : {"en", "de", "es", "fr", "ru"})
+        QTest::newRow(language) << QString::fromLatin1(language);
+}
+
+void TestWindowLooks::longestCondition_fitsTheWindow()
+{
+    QFETCH(QString, language);
+    QVERIFY(installTranslations(QLocale(language)).startsWith(language));
+    TextLine *title = m_window->ui->title;
+    const QFont computed = title->font();
+    const QFontMetricsF metrics(computed);
+    // The widest condition of this language, at the default size and a two-digit frost.
+    QString longest;
+    for (const char *condition : {"CLEAR", "PARTLY-CLOUDY", "CLOUDY", "FOG", "DRIZZLE", "FREEZING-RAIN",
+                                  "RAIN", "SHOWERS", "SNOW", "THUNDERSTORM"}) {
+        const QString line = QStringLiteral("-12°, ") + localized(condition);
+        if (metrics.horizontalAdvance(line) > metrics.horizontalAdvance(longest))
+            longest = line;
+    }
+    title->setText(longest);
+    const bool tooWide =
+        metrics.horizontalAdvance(longest) > title->contentsRect().width() - 2 * TextLine::kOutlineWidth;
+    qInfo("%s: %s", qPrintable(language), qPrintable(longest));
+
+    for (const bool locked : {true, false}) {
+        if (!locked) {
+            m_window->didPressLockButton(m_window->ui->lockButton);
+            Animator::finishAll();
+        }
+        QCOMPARE(m_window->isLocked, locked);
+        // Smaller than computed only where it has to be, and whole: glyphs and outline in the line.
+        QCOMPARE(title->drawnFont().pixelSize() < computed.pixelSize(), tooWide);
+        const qreal outline = TextLine::kOutlineWidth;
+        const QRectF drawn = title->textPath().boundingRect().adjusted(-outline, -outline, outline, outline);
+        QVERIFY2(QRectF(title->contentsRect()).contains(drawn),
+                 qPrintable(QStringLiteral("%1 outside %2 px").arg(drawn.right()).arg(title->width())));
+        // Nothing painted at the line's right edge, where a cut text would end.
+        const QImage painted = paintedBy(title);
+        for (int y = 0; y < painted.height(); ++y)
+            QCOMPARE(qAlpha(painted.pixel(painted.width() - 1, y)), 0);
+        screenshot(QStringLiteral("fit-%1-%2")
+                       .arg(language, locked ? QStringLiteral("locked") : QStringLiteral("unlocked")));
+    }
+    installTranslations(QLocale(QStringLiteral("en")));
 }
 
 QTEST_MAIN(TestWindowLooks)
