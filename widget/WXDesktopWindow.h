@@ -113,7 +113,7 @@ public:
     nimbara::ShapeMask *shapeMask() const { return m_shapeMask; }
 
 signals:
-    // The weather line was drawn anew: new weather, or the other unit.
+    // The weather shown changed: new weather, or the other unit.
     void weatherDidChange();
 
 public slots:

@@ -158,11 +158,19 @@ void WXDesktopWindow::getWeather(const std::optional<QGeoCoordinate> &location)
 
 void WXDesktopWindow::didPressReloadButton(QObject * /*sender*/)
 {
-    // Without a temperature there is nothing to convert: the lines keep what they show.
-    const bool celsius = SettingsStore::boolForKey(key::celsius);
-    const std::optional<qint32> temperature = knownTemperatureIn(data, celsius);
-    if (!temperature)
+    // What is on screen is the last weather answer's (an error answer after it changes neither the
+    // lines nor the Forecast panel): that is what turns to the other unit.
+    if (shownData.typeId() != QMetaType::QVariantMap)
         return;
-    ui->title->setText(weatherLine(*temperature, upperTextIn(data, kCondition)));
+    const bool celsius = SettingsStore::boolForKey(key::celsius);
+    const QString condition = upperTextIn(shownData, kCondition);
+    // The weather line turns only while it shows that weather (in either unit), not a notice such as
+    // an outdated version; without a temperature in the new unit it keeps what it shows.
+    const QString shown = ui->title->text();
+    const bool showsWeather = shown == weatherLine(temperatureIn(shownData, true), condition) ||
+                              shown == weatherLine(temperatureIn(shownData, false), condition);
+    const std::optional<qint32> temperature = knownTemperatureIn(shownData, celsius);
+    if (showsWeather && temperature)
+        ui->title->setText(weatherLine(*temperature, condition));
     emit weatherDidChange();
 }

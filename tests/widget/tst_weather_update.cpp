@@ -63,8 +63,8 @@ private slots:
     void reRender_data();
     void reRender();
     void unitsButton_flipsCelsiusThenReRenders();
-    void unitsButton_afterFailedRefreshKeepsTheLines_data();
-    void unitsButton_afterFailedRefreshKeepsTheLines();
+    void unitsButton_afterFailedRefreshConvertsTheLines_data();
+    void unitsButton_afterFailedRefreshConvertsTheLines();
     void shownData_isTheLastWeatherAnswers();
 
 private:
@@ -275,46 +275,47 @@ void TestWeatherUpdate::markup_isShownAsItsCharacters()
 
 void TestWeatherUpdate::reRender_data()
 {
-    QTest::addColumn<QVariant>("data");
+    // The weather answer's data, shown in the other unit first; then the unit chosen.
+    QTest::addColumn<QByteArray>("data");
     QTest::addColumn<bool>("celsius");
     QTest::addColumn<QString>("title");
-    const auto weather = [](const QVariant &temp, const QVariant &condition) {
-        return QVariant(QVariantMap{{QStringLiteral("temp"), temp},
-                                    {QStringLiteral("celsius"), 99},
-                                    {QStringLiteral("condition"), condition}});
-    };
-    QTest::newRow("21.7") << weather(21.7, QStringLiteral("rain")) << false << QStringLiteral("21°, RAIN");
-    QTest::newRow("-0.5 has no minus sign")
-        << weather(-0.5, QStringLiteral("fog")) << false << QStringLiteral("0°, FOG");
-    QTest::newRow("-3.9") << weather(-3.9, QStringLiteral("snow")) << false << QStringLiteral("-3°, SNOW");
-    QTest::newRow("celsius member") << weather(70, QStringLiteral("clear")) << true
+    QTest::newRow("21.7") << QByteArray(R"({"temp":21.7,"celsius":99,"condition":"rain"})") << false
+                          << QStringLiteral("21°, RAIN");
+    QTest::newRow("-0.5 has no minus sign") << QByteArray(R"({"temp":-0.5,"celsius":99,"condition":"fog"})")
+                                            << false << QStringLiteral("0°, FOG");
+    QTest::newRow("-3.9") << QByteArray(R"({"temp":-3.9,"celsius":99,"condition":"snow"})") << false
+                          << QStringLiteral("-3°, SNOW");
+    QTest::newRow("celsius member") << QByteArray(R"({"temp":70,"celsius":99,"condition":"clear"})") << true
                                     << QStringLiteral("99°, CLEAR");
-    // Without a temperature in the chosen unit the weather line stays as it is.
-    QTest::newRow("no data") << QVariant() << true << kPlaceholderTitle;
-    QTest::newRow("data is text") << QVariant(QStringLiteral("rain")) << true << kPlaceholderTitle;
-    QTest::newRow("temperature as text")
-        << weather(QStringLiteral("21"), QStringLiteral("rain")) << false << kPlaceholderTitle;
+    // Without weather shown, or a temperature in the chosen unit, the weather line stays as it is.
+    QTest::newRow("no data") << QByteArray("null") << true << kPlaceholderTitle;
+    QTest::newRow("data is text") << QByteArray(R"("rain")") << true << kPlaceholderTitle;
+    QTest::newRow("temperature as text") << QByteArray(R"({"temp":"21","celsius":99,"condition":"rain"})")
+                                         << false << QStringLiteral("99°, RAIN");
     QTest::newRow("only the other unit")
-        << QVariant(QVariantMap{{QStringLiteral("temp"), 70},
-                                {QStringLiteral("condition"), QStringLiteral("rain")}})
-        << true << kPlaceholderTitle;
+        << QByteArray(R"({"temp":70,"condition":"rain"})") << true << QStringLiteral("70°, RAIN");
 }
 
 void TestWeatherUpdate::reRender()
 {
-    QFETCH(QVariant, data);
+    QFETCH(QByteArray, data);
     QFETCH(bool, celsius);
     QFETCH(QString, title);
-    SettingsStore::setBool(key::celsius, celsius);
+    SettingsStore::setBool(key::celsius, !celsius);
+    m_server->setReply(LoopbackServer::answer(200, R"({"status":"ok","data":)" + data + "}"));
     WXDesktopWindow &w = *m_window;
-    w.data = data;
+    w.getWeather(w.cachedLocation);
+    const QString subtitle = w.ui->subtitle->text();
+    const bool updated = w.isUpdated;
+
+    SettingsStore::setBool(key::celsius, celsius);
     LogCapture capture;
     w.didPressReloadButton(w.ui->reloadButton);
     QCOMPARE(w.ui->title->text(), title);
-    QCOMPARE(w.ui->subtitle->text(), kPlaceholderSubtitle);
+    QCOMPARE(w.ui->subtitle->text(), subtitle);
     QCOMPARE(capture.lines(), QStringList());
-    QVERIFY(m_server->requests().isEmpty());
-    QCOMPARE(w.isUpdated, false);
+    QCOMPARE(m_server->requests().size(), 1);
+    QCOMPARE(w.isUpdated, updated);
 }
 
 void TestWeatherUpdate::unitsButton_flipsCelsiusThenReRenders()
@@ -336,22 +337,30 @@ void TestWeatherUpdate::unitsButton_flipsCelsiusThenReRenders()
     QCOMPARE(m_server->requests().size(), 1);
 }
 
-void TestWeatherUpdate::unitsButton_afterFailedRefreshKeepsTheLines_data()
+void TestWeatherUpdate::unitsButton_afterFailedRefreshConvertsTheLines_data()
 {
     QTest::addColumn<QByteArray>("failure");
     QTest::addColumn<QString>("title");
-    // The error answer's (missing) data replaces the weather: nothing to convert.
+    QTest::addColumn<QString>("subtitle");
+    // The lines keep the last weather, and it turns to the other unit.
     QTest::newRow("upstream down") << QByteArray(R"({"status":"error","error":3})")
-                                   << QStringLiteral("12°, PARTLY CLOUDY");
-    // No envelope to speak of: the weather shown stays the data held, and converts.
+                                   << QStringLiteral("54°, PARTLY CLOUDY") << QStringLiteral("LONDON");
+    QTest::newRow("upstream down with data")
+        << QByteArray(R"({"status":"error","error":3,"data":{"temp":1,"celsius":-17}})")
+        << QStringLiteral("54°, PARTLY CLOUDY") << QStringLiteral("LONDON");
     QTest::newRow("ok without data") << QByteArray(R"({"status":"ok"})")
-                                     << QStringLiteral("54°, PARTLY CLOUDY");
+                                     << QStringLiteral("54°, PARTLY CLOUDY") << QStringLiteral("LONDON");
+    // A notice in the lines stays; the Forecast panel still follows the unit.
+    QTest::newRow("outdated version")
+        << QByteArray(R"({"status":"error","error":0})") << QStringLiteral("OUTDATED_VERSION")
+        << QStringLiteral("PLEASE_UPDATE_APPLICATION");
 }
 
-void TestWeatherUpdate::unitsButton_afterFailedRefreshKeepsTheLines()
+void TestWeatherUpdate::unitsButton_afterFailedRefreshConvertsTheLines()
 {
     QFETCH(QByteArray, failure);
     QFETCH(QString, title);
+    QFETCH(QString, subtitle);
     SettingsStore::setBool(key::celsius, true);
     m_server->setReply(LoopbackServer::answer(
         200,
@@ -360,16 +369,18 @@ void TestWeatherUpdate::unitsButton_afterFailedRefreshKeepsTheLines()
     w.getWeather(w.cachedLocation);
     QCOMPARE(w.ui->title->text(), QStringLiteral("12°, PARTLY CLOUDY"));
 
-    // The hourly refresh fails; the lines keep the last weather, and so does a press of the button.
+    // The hourly refresh fails; the button then converts what is on screen and tells the panel.
     m_server->setReply(LoopbackServer::answer(200, failure));
     w.isUpdated = false;
     w.getWeather(w.cachedLocation);
-    QVERIFY(w.errors);
     QVERIFY(!w.isUpdated);
+    int changes = 0;
+    connect(&w, &WXDesktopWindow::weatherDidChange, &w, [&changes] { ++changes; });
     w.ui->reloadButton->click();
     QCOMPARE(SettingsStore::boolForKey(key::celsius), false);
     QCOMPARE(w.ui->title->text(), title);
-    QCOMPARE(w.ui->subtitle->text(), QStringLiteral("LONDON"));
+    QCOMPARE(w.ui->subtitle->text(), subtitle);
+    QCOMPARE(changes, 1);
 }
 
 void TestWeatherUpdate::shownData_isTheLastWeatherAnswers()
