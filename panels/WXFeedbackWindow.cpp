@@ -10,6 +10,7 @@
 #include <QLocale>
 #include <QPalette>
 
+#include <algorithm>
 #include <iterator>
 #include <limits>
 
@@ -45,6 +46,12 @@ const icu::RegexPattern *emailPattern()
     return pattern.get();
 }
 
+// Empty, or nothing but white space (the service's blanks and any other).
+bool isBlank(const QString &text)
+{
+    return std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.isSpace(); });
+}
+
 } // namespace
 
 WXFeedbackWindow::WXFeedbackWindow(QWidget *parent)
@@ -72,6 +79,8 @@ WXFeedbackWindow::WXFeedbackWindow(QWidget *parent)
     m_ui->sendButton->setText(localized("FEEDBACK_SEND"));
     m_ui->notice->setText(localized("FEEDBACK_NOT_SENT"));
     m_ui->notice->hide();
+    m_ui->blankHint->setText(localized("FEEDBACK_BLANK"));
+    m_ui->blankHint->hide();
     m_ui->nameField->setMaxLength(kNameMaxLength);
     m_ui->emailField->setMaxLength(kEmailMaxLength);
     showMessageCount();
@@ -92,6 +101,11 @@ WXFeedbackWindow::~WXFeedbackWindow() = default;
 void WXFeedbackWindow::controlTextDidChange(QObject *)
 {
     m_ui->sendButton->setEnabled(validate());
+    // A field of blanks is filled in to the eye but empty to the service: say why Send stays off.
+    const QString name = m_ui->nameField->text();
+    const QString message = m_ui->messageField->toPlainText();
+    m_ui->blankHint->setVisible((!name.isEmpty() && isBlank(name)) ||
+                                (!message.isEmpty() && isBlank(message)));
     showMessageCount();
 }
 
@@ -112,15 +126,16 @@ void WXFeedbackWindow::showMessageCount()
 
 bool WXFeedbackWindow::validate() const
 {
-    // Not trimmed: a text of blanks counts as filled in.
-    if (m_ui->nameField->text().isEmpty())
+    // A text of blanks is empty: the service refuses a blank message, and nobody can answer a blank
+    // name.
+    if (isBlank(m_ui->nameField->text()))
         return false;
     if (m_ui->emailField->text().isEmpty())
         return false;
     if (!validateEmail(m_ui->emailField->text()))
         return false;
     const QString message = m_ui->messageField->toPlainText();
-    return !message.isEmpty() && message.size() <= kMessageMaxLength;
+    return !isBlank(message) && message.size() <= kMessageMaxLength;
 }
 
 bool WXFeedbackWindow::validateEmail(const QString &email)

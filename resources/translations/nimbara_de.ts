@@ -228,6 +228,10 @@
         <translation>Ihre Nachricht konnte nicht gesendet werden. Bitte versuchen Sie es erneut.</translation>
     </message>
     <message>
+        <source>FEEDBACK_BLANK</source>
+        <translation>Ein Name oder eine Nachricht nur aus Leerzeichen kann nicht gesendet werden.</translation>
+    </message>
+    <message>
         <source>ABOUT_WINDOW_TITLE</source>
         <translation>Über Nimbara</translation>
     </message>

@@ -228,6 +228,10 @@
         <translation>Your message could not be sent. Please try again.</translation>
     </message>
     <message>
+        <source>FEEDBACK_BLANK</source>
+        <translation>A name or message of spaces alone cannot be sent.</translation>
+    </message>
+    <message>
         <source>ABOUT_WINDOW_TITLE</source>
         <translation>About Nimbara</translation>
     </message>

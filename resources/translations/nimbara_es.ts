@@ -228,6 +228,10 @@
         <translation>No se pudo enviar su mensaje. Inténtelo de nuevo.</translation>
     </message>
     <message>
+        <source>FEEDBACK_BLANK</source>
+        <translation>Un nombre o un mensaje hecho solo de espacios no se puede enviar.</translation>
+    </message>
+    <message>
         <source>ABOUT_WINDOW_TITLE</source>
         <translation>Acerca de Nimbara</translation>
     </message>

@@ -228,6 +228,10 @@
         <translation>Votre message n’a pas pu être envoyé. Veuillez réessayer.</translation>
     </message>
     <message>
+        <source>FEEDBACK_BLANK</source>
+        <translation>Un nom ou un message fait uniquement d’espaces ne peut pas être envoyé.</translation>
+    </message>
+    <message>
         <source>ABOUT_WINDOW_TITLE</source>
         <translation>À propos de Nimbara</translation>
     </message>

@@ -228,6 +228,10 @@
         <translation>Не удалось отправить сообщение. Попробуйте ещё раз.</translation>
     </message>
     <message>
+        <source>FEEDBACK_BLANK</source>
+        <translation>Имя или сообщение из одних пробелов отправить нельзя.</translation>
+    </message>
+    <message>
         <source>ABOUT_WINDOW_TITLE</source>
         <translation>О программе Nimbara</translation>
     </message>

@@ -1,3 +1,4 @@
+#include "Localized.h"
 #include "LoopbackServer.h"
 #include "WXFeedbackWindow.h"
 #include "WXWeather.h"
@@ -147,14 +148,19 @@ void TestFeedbackWindow::edits_enableSendExactlyWhenValid_data()
     QTest::addColumn<QString>("email");
     QTest::addColumn<QString>("message");
     QTest::addColumn<bool>("enabled");
+    QTest::addColumn<bool>("blankHint");
 
     const auto row = [](const char *tag, const char *name, const char *email, const char *message,
-                        bool enabled) {
+                        bool enabled, bool blankHint = false) {
         QTest::newRow(tag) << QString::fromUtf8(name) << QString::fromUtf8(email)
-                           << QString::fromUtf8(message) << enabled;
+                           << QString::fromUtf8(message) << enabled << blankHint;
     };
     row("complete", "Jane", "jane@example.com", "Hello", true);
-    row("blanks count as text", " ", "jane@example.com", " ", true);
+    row("blanks around text", " Jane ", "jane@example.com", " Hello ", true);
+    // The service refuses a message of blanks: the form treats one as empty, and says so.
+    row("message of blanks", "Jane", "jane@example.com", "  \t \u00a0", false, true);
+    row("name of blanks", "  ", "jane@example.com", "Hello", false, true);
+    row("nothing but blanks", " ", "jane@example.com", " ", false, true);
     row("no name", "", "jane@example.com", "Hello", false);
     row("no e-mail", "Jane", "", "Hello", false);
     row("malformed e-mail", "Jane", "jane@example", "Hello", false);
@@ -169,14 +175,19 @@ void TestFeedbackWindow::edits_enableSendExactlyWhenValid()
     QFETCH(QString, email);
     QFETCH(QString, message);
     QFETCH(bool, enabled);
+    QFETCH(bool, blankHint);
 
     WXFeedbackWindow window;
     Form form(window);
     window.show();
     QVERIFY(!form.sendButton->isEnabled());
+    const auto *hint = window.findChild<QLabel *>(QStringLiteral("blankHint"));
+    QVERIFY(hint && hint->isHidden());
     form.type(name, email, message);
     QCOMPARE(window.validate(), enabled);
     QCOMPARE(form.sendButton->isEnabled(), enabled);
+    QCOMPARE(hint->isVisible(), blankHint);
+    QCOMPARE(hint->text(), nimbara::localized("FEEDBACK_BLANK"));
 
     // Taking the last character away again follows suit.
     QTest::keyClick(form.messageField, Qt::Key_Backspace);
