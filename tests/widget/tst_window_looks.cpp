@@ -222,13 +222,22 @@ void TestWindowLooks::shorterText_leavesNoOldOutline()
 void TestWindowLooks::longestCondition_fitsTheWindow_data()
 {
     QTest::addColumn<QString>("language");
+    QTest::addColumn<bool>("translucent");
     for (const char *language : {"en", "de", "es", "fr", "ru"})
-        QTest::newRow(language) << QString::fromLatin1(language);
+        QTest::newRow(language) << QString::fromLatin1(language) << false;
+    QTest::newRow("de, translucent") << QStringLiteral("de") << true;
 }
 
 void TestWindowLooks::longestCondition_fitsTheWindow()
 {
     QFETCH(QString, language);
+    QFETCH(bool, translucent);
+    QProcess compositor;
+    if (translucent) {
+        compositor.start(QStringLiteral("xcompmgr"), {});
+        QVERIFY(compositor.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(m_window->isTranslucent(), 5000);
+    }
     QVERIFY(installTranslations(QLocale(language)).startsWith(language));
     TextLine *title = m_window->ui->title;
     const QFont computed = title->font();
@@ -262,10 +271,15 @@ void TestWindowLooks::longestCondition_fitsTheWindow()
         const QImage painted = paintedBy(title);
         for (int y = 0; y < painted.height(); ++y)
             QCOMPARE(qAlpha(painted.pixel(painted.width() - 1, y)), 0);
-        screenshot(QStringLiteral("fit-%1-%2")
-                       .arg(language, locked ? QStringLiteral("locked") : QStringLiteral("unlocked")));
+        screenshot(QStringLiteral("fit-%1-%2-%3")
+                       .arg(language, translucent ? QStringLiteral("translucent") : QStringLiteral("shaped"),
+                            locked ? QStringLiteral("locked") : QStringLiteral("unlocked")));
     }
     installTranslations(QLocale(QStringLiteral("en")));
+    if (translucent) {
+        compositor.terminate();
+        QVERIFY(compositor.waitForFinished());
+    }
 }
 
 QTEST_MAIN(TestWindowLooks)
