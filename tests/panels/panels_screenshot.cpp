@@ -88,6 +88,9 @@ int main(int argc, char **argv)
     feedback.findChild<QLineEdit *>(QStringLiteral("nameField"))->setText(QStringLiteral("Jane Doe"));
     feedback.findChild<QLineEdit *>(QStringLiteral("emailField"))
         ->setText(QStringLiteral("jane@example.com"));
+    // A message of blanks keeps Send off and says why.
+    feedback.findChild<QPlainTextEdit *>(QStringLiteral("messageField"))->setPlainText(QStringLiteral("   "));
+    ok &= save(&feedback, path("feedback-blank"));
     feedback.findChild<QPlainTextEdit *>(QStringLiteral("messageField"))
         ->setPlainText(QStringLiteral("The widget could show tomorrow's weather too."));
     feedback.findChild<QPushButton *>(QStringLiteral("sendButton"))->click();
