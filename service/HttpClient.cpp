@@ -202,18 +202,21 @@ public:
         m_clock.start();
     }
 
-    HttpAnswer run(const QByteArray &request)
+    // idempotent: a GET, which may go out twice; a POST goes out once, on a new connection.
+    HttpAnswer run(const QByteArray &request, bool idempotent)
     {
         KeptConnection &kept = keptConnection();
-        const bool reusable =
-            kept.socket && kept.host == m_address.host && kept.port == m_address.port && isIdle(*kept.socket);
+        // The server may close an idle connection just as a request goes out, having read it or not.
+        // A GET is then sent again; a POST (a feedback message) must not be stored twice, so it never
+        // takes that chance.
+        const bool reusable = idempotent && kept.socket && kept.host == m_address.host &&
+                              kept.port == m_address.port && isIdle(*kept.socket);
         std::unique_ptr<QTcpSocket> socket = reusable ? std::move(kept.socket) : nullptr;
         kept.socket.reset();
         HttpAnswer answer;
         if (socket) {
             answer = send(*socket, request);
-            // The server may close an idle connection just as the request goes out: then nothing came
-            // back, and the request is sent once more on a new connection.
+            // Nothing came back from the kept connection: once more on a new one.
             if (answer.delivered || m_received > 0 || m_timedOut)
                 return keep(std::move(socket), std::move(answer));
         }
@@ -439,7 +442,7 @@ HttpAnswer sendHttpRequest(const QByteArray &url, const QByteArray *postBody, in
         return answer;
     }
     Exchange exchange(*address, timeoutMs, maxBodyBytes);
-    return exchange.run(requestBytes(*address, postBody));
+    return exchange.run(requestBytes(*address, postBody), postBody == nullptr);
 }
 
 } // namespace nimbara

@@ -20,7 +20,8 @@ struct HttpAnswer
 // header. postBody is null for a GET. Blocks the calling thread for at most timeoutMs in all, name
 // lookup and connect included, without running its event loop. Redirects are not followed, and an
 // answer whose body exceeds maxBodyBytes is a failure. One connection per thread is kept alive
-// between calls to the same host and port.
+// between calls to the same host and port; a GET that it brings nothing back for is sent again on a
+// new connection, while a POST always goes out once, on a new connection.
 HttpAnswer sendHttpRequest(const QByteArray &url, const QByteArray *postBody, int timeoutMs,
                            qsizetype maxBodyBytes);
 

@@ -75,6 +75,7 @@ private slots:
     void exchange_badAnswers();
     void exchange_keepsOneConnectionAlive_data();
     void exchange_keepsOneConnectionAlive();
+    void exchange_sendsAPostOnlyOnce();
     void exchange_runsNoEventsWhileWaiting();
 
     void gate_sendsSixPairs_data();
@@ -403,6 +404,27 @@ void TestWXWeather::exchange_keepsOneConnectionAlive()
         connections.append(request.connection);
     }
     QCOMPARE(connections, expectedConnections);
+}
+
+void TestWXWeather::exchange_sendsAPostOnlyOnce()
+{
+    // The server answers the GET, keeps the connection and closes it when the next request comes,
+    // unanswered: a feedback message sent there and again on a new connection would be stored twice.
+    LoopbackServer server;
+    const QByteArray stored = "HTTP/1.1 200 OK\r\nContent-Length: 15\r\n\r\n" + kStoredBody;
+    server.setKeepAliveReplies({stored});
+    WXWeather::setHostsForTesting(server.host(), server.host());
+
+    QVERIFY(WXWeather::isConnected());
+    QVERIFY(WXWeather::sendType(1, QStringLiteral("Ann"), QStringLiteral("ann@example.org"),
+                                QStringLiteral("Hello")));
+
+    const QList<LoopbackServer::Request> requests = server.requests();
+    QCOMPARE(requests.size(), 2);
+    QCOMPARE(requests[0].requestLine, QByteArray("GET /check/ HTTP/1.1"));
+    QVERIFY(requests[1].requestLine.startsWith("POST /api/0.5/feedback?"));
+    // Never on the kept connection, which the server may be closing.
+    QCOMPARE(requests[1].connection, 2);
 }
 
 void TestWXWeather::exchange_runsNoEventsWhileWaiting()
