@@ -33,6 +33,7 @@ void WXDesktopWindow::changeLocationSource()
     cachedLocation.reset();
     locationUnknown = false;
     isUpdated = false;
+    weatherShown = false;
     ui->title->setText(localized("UPDATING_WEATHER"));
     ui->subtitle->setText(localized("PLEASE_WAIT"));
     updateLocation();
@@ -59,6 +60,10 @@ void WXDesktopWindow::updateLocation()
             return;
         }
     }
+    // A location service that leaves (or does not answer a resumed start) while weather is shown
+    // leaves the weather: it stays right for the known position, and the next position counts as usual.
+    if (weatherShown)
+        return;
     ui->title->setText(localized("LOCATION_SERVICES_DISABLED"));
     ui->subtitle->setText(localized("LOCATION_SERVICES_ENABLE"));
 }
@@ -70,8 +75,13 @@ void WXDesktopWindow::locationManagerDidUpdateToLocation(nimbara::LocationSource
     log(QStringLiteral("got new location"));
     cachedLocation = newLocation;
     locationUnknown = false;
-    if (movedAwayFromWeather(newLocation))
+    if (movedAwayFromWeather(newLocation)) {
         isUpdated = false;
+    } else if (isUpdated && weatherLocation && locationManager) {
+        // A resumed delivery finds the machine where the current weather is for: nothing to fetch,
+        // so the location service rests again until the next hourly refresh or wake.
+        locationManager->stopUpdatingLocation();
+    }
 }
 
 void WXDesktopWindow::resumeLocationUpdates()
@@ -97,6 +107,7 @@ void WXDesktopWindow::locationManagerDidChangeAuthorizationStatus(nimbara::Locat
     switch (status) {
     case LocationSource::NotDetermined:
     case LocationSource::Authorized:
+        weatherShown = false;
         ui->title->setText(localized("UPDATING_WEATHER"));
         ui->subtitle->setText(localized("PLEASE_WAIT"));
         isUpdated = false;
@@ -104,6 +115,7 @@ void WXDesktopWindow::locationManagerDidChangeAuthorizationStatus(nimbara::Locat
         break;
     case LocationSource::Restricted:
     case LocationSource::Denied:
+        weatherShown = false;
         ui->title->setText(localized("LOCATION_DENIED_TITLE"));
         ui->subtitle->setText(localized("LOCATION_DENIED_SUBTITLE"));
         break;
@@ -121,6 +133,7 @@ void WXDesktopWindow::locationManagerDidDeliver(double latitude, double longitud
 void WXDesktopWindow::locationManagerDidNotFindLocation()
 {
     locationUnknown = true;
+    weatherShown = false;
     ui->title->setText(localized("LOCATION_UNKNOWN_TITLE"));
     ui->subtitle->setText(localized("LOCATION_UNKNOWN_SUBTITLE"));
 }

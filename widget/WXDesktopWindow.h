@@ -153,6 +153,8 @@ public:
     // The weather data of the last weather answer, the one the lines show (data also takes the
     // "data" of error answers).
     QVariant shownData;
+    // The lines show weather (of shownData), not a placeholder or a message.
+    bool weatherShown = false;
     // Created by the start-up sequence; the widget owns it.
     nimbara::LocationSource *locationManager = nullptr;
     std::optional<QGeoCoordinate> cachedLocation;

@@ -116,10 +116,12 @@ void WXDesktopWindow::getWeather(const std::optional<QGeoCoordinate> &location)
         data = envelope.value(kData);
         switch (errorCodeOf(envelope)) {
         case 0:
+            weatherShown = false;
             ui->title->setText(localized("OUTDATED_VERSION"));
             ui->subtitle->setText(localized("PLEASE_UPDATE_APPLICATION"));
             break;
         case 1:
+            weatherShown = false;
             ui->title->setText(localized("BLACKLIST"));
             ui->subtitle->setText(localized("DATA_DOWNLOAD_ERROR"));
             errors = true;
@@ -147,6 +149,7 @@ void WXDesktopWindow::getWeather(const std::optional<QGeoCoordinate> &location)
     ui->title->setText(weatherLine(temperatureIn(data, celsius), upperTextIn(data, kCondition)));
     ui->subtitle->setText(upperTextIn(data, kLocation));
     weatherLocation = *location;
+    weatherShown = true;
     isUpdated = true;
     if (locationManager)
         locationManager->stopUpdatingLocation();

@@ -34,6 +34,12 @@ public:
 
     void deliver(double latitude, double longitude) { emit positionUpdated(latitude, longitude); }
     void report(int status) { emit authorizationChanged(status); }
+    // The location service leaves the bus (or does not answer), or comes onto it.
+    void switchServices(bool on)
+    {
+        enabled = on;
+        emit servicesChanged();
+    }
 
     bool enabled = true;
     bool bestAccuracy = false;

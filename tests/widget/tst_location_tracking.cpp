@@ -1,9 +1,11 @@
 #include "FakeLocationSource.h"
+#include "LoopbackServer.h"
 #include "WXDesktopWindow.h"
 #include "WXDesktopWindowUi.h"
 
 #include "GeoLocationSource.h"
 #include "Log.h"
+#include "WXWeather.h"
 
 #include <QSettings>
 #include <QSignalSpy>
@@ -31,6 +33,8 @@ private slots:
     void servicesOffAtStart_showsTheDisabledTexts();
     void servicesOnAtStart_startsUpdates();
     void newPosition_isStoredAndShowsNothing();
+    void servicesGone_offTextsOnlyWithoutWeather_data();
+    void servicesGone_offTextsOnlyWithoutWeather();
     void fixedSource_deliversThroughTheRealStack();
 
 private:
@@ -164,6 +168,58 @@ void TestLocationTracking::newPosition_isStoredAndShowsNothing()
     QCOMPARE(w.cachedLocation, std::optional<QGeoCoordinate>(QGeoCoordinate(51.5074, -0.1278)));
     QCOMPARE(w.ui->title->text(), kWeatherLine);
     QVERIFY(w.isUpdated);
+}
+
+void TestLocationTracking::servicesGone_offTextsOnlyWithoutWeather_data()
+{
+    QTest::addColumn<bool>("weatherShown");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("subtitle");
+
+    QTest::newRow("weather shown: it stays") << true << kWeatherLine << kPlace;
+    QTest::newRow("placeholders: the services-off texts")
+        << false << QStringLiteral("LOCATION_SERVICES_DISABLED")
+        << QStringLiteral("LOCATION_SERVICES_ENABLE");
+}
+
+void TestLocationTracking::servicesGone_offTextsOnlyWithoutWeather()
+{
+    QFETCH(bool, weatherShown);
+    QFETCH(QString, title);
+    QFETCH(QString, subtitle);
+
+    LoopbackServer server;
+    server.setReply(LoopbackServer::answer(
+        200, R"({"status":"ok","data":{"temp":21,"celsius":-6,"condition":"rain","location":"london"}})"));
+    WXWeather::setHostsForTesting(server.host(), server.host());
+    WXDesktopWindow w;
+    FakeLocationSource *source = nullptr;
+    w.makeLocationSource = [&source](QObject *parent) {
+        return source = new FakeLocationSource(true, parent);
+    };
+    w.awakeFromNib();
+    const QGeoCoordinate london(51.5074, -0.1278);
+    source->deliver(london.latitude(), london.longitude());
+    if (weatherShown) {
+        w.getWeather(w.cachedLocation);
+        QCOMPARE(w.ui->title->text(), kWeatherLine);
+    }
+
+    // GeoClue leaves the bus, or a resumed start is not answered.
+    source->switchServices(false);
+    QCOMPARE(w.ui->title->text(), title);
+    QCOMPARE(w.ui->subtitle->text(), subtitle);
+
+    // It comes back: asked at once, and the next position counts as usual.
+    LogCapture capture;
+    source->switchServices(true);
+    QCOMPARE(capture.lines(), QStringList{QStringLiteral("updating location")});
+    QVERIFY(source->updating);
+    source->deliver(london.atDistanceAndAzimuth(5000, 90).latitude(),
+                    london.atDistanceAndAzimuth(5000, 90).longitude());
+    QVERIFY(!w.isUpdated);
+    QVERIFY(source->updating);
+    QCOMPARE(w.ui->title->text(), title);
 }
 
 void TestLocationTracking::fixedSource_deliversThroughTheRealStack()

@@ -343,6 +343,9 @@ void TestRefreshScheduler::movedMachine_nextFetchIsForTheNewPlace()
     QCOMPARE(gateRequests(), 2);
     QCOMPARE(w.cachedLocation, std::optional<QGeoCoordinate>(destination));
     QCOMPARE(w.isUpdated, !fetches);
+    // Not moved: the location service rests again, as after the first success; moved: it runs until
+    // the weather for the new place comes.
+    QCOMPARE(m_source->updating, fetches);
 
     m_server->clear();
     w.checkTick();
