@@ -3,12 +3,13 @@
 #include "ui_WXPlaceChooser.h"
 
 #include "Localized.h"
-#include "WXWeather.h"
+#include "ServiceRequest.h"
 
 #include <QListWidgetItem>
 #include <QTimer>
 
 #include <cmath>
+#include <utility>
 
 using nimbara::localized;
 
@@ -35,6 +36,7 @@ WXPlaceChooser::WXPlaceChooser(QWidget *parent)
     : QWidget(parent)
     , m_ui(std::make_unique<Ui::WXPlaceChooser>())
     , m_searchTimer(new QTimer(this))
+    , m_request(new nimbara::ServiceRequest(this))
 {
     m_ui->setupUi(this);
     setWindowTitle(localized("CHOOSE_PLACE_TITLE"));
@@ -43,6 +45,7 @@ WXPlaceChooser::WXPlaceChooser(QWidget *parent)
     m_searchTimer->setSingleShot(true);
     m_searchTimer->setInterval(kDebounceMilliseconds);
     connect(m_searchTimer, &QTimer::timeout, this, &WXPlaceChooser::search);
+    connect(m_request, &nimbara::ServiceRequest::finished, this, &WXPlaceChooser::showPlaces);
     connect(m_ui->searchField, &QLineEdit::textEdited, m_searchTimer, qOverload<>(&QTimer::start));
     connect(m_ui->searchField, &QLineEdit::returnPressed, this, &WXPlaceChooser::pickCurrent);
     connect(m_ui->results, &QListWidget::itemClicked, this, &WXPlaceChooser::pick);
@@ -54,6 +57,8 @@ WXPlaceChooser::~WXPlaceChooser() = default;
 void WXPlaceChooser::showEmpty()
 {
     m_searchTimer->stop();
+    m_request->abort();
+    m_pickWhenFound = false;
     m_ui->searchField->clear();
     m_ui->results->clear();
     m_ui->status->hide();
@@ -76,13 +81,22 @@ QString WXPlaceChooser::placeLine(const QString &name, const QString &region, co
 void WXPlaceChooser::search()
 {
     m_searchTimer->stop();
+    m_pickWhenFound = false;
     const QString text = m_ui->searchField->text().trimmed();
     m_ui->results->clear();
     m_ui->status->hide();
     // The service refuses shorter texts; longer ones are cut to what it takes.
-    if (text.size() < 2)
+    if (text.size() < 2) {
+        m_request->abort();
         return;
-    const QVariantMap envelope = WXWeather::searchPlaces(text.left(100)).toMap();
+    }
+    // On the event loop: typing goes on meanwhile, and the next search cancels this one.
+    m_request->searchPlaces(text.left(100));
+}
+
+void WXPlaceChooser::showPlaces(const QVariant &answer)
+{
+    const QVariantMap envelope = answer.toMap();
     if (envelope.value(QStringLiteral("status")).toString() != QLatin1String("ok")) {
         showStatus(localized("CHOOSE_PLACE_FAILED"));
         return;
@@ -107,13 +121,20 @@ void WXPlaceChooser::search()
     }
     if (m_ui->results->count() == 0)
         showStatus(localized("CHOOSE_PLACE_NONE"));
+    if (std::exchange(m_pickWhenFound, false))
+        pickCurrent();
 }
 
 void WXPlaceChooser::pickCurrent()
 {
-    // Enter right after typing: the search the pause would have started runs first.
+    // Enter right after typing: the search the pause would have started runs first, and the pick
+    // waits for its places.
     if (m_searchTimer->isActive())
         search();
+    if (m_request->isRunning()) {
+        m_pickWhenFound = true;
+        return;
+    }
     QListWidgetItem *item = m_ui->results->currentItem();
     if (!item && m_ui->results->count() > 0)
         item = m_ui->results->item(0);

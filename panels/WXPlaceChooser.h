@@ -7,6 +7,10 @@
 class QListWidgetItem;
 class QTimer;
 
+namespace nimbara {
+class ServiceRequest;
+}
+
 namespace Ui {
 class WXPlaceChooser;
 }
@@ -39,15 +43,20 @@ signals:
     void placeChosen(const QString &name, double latitude, double longitude);
 
 public slots:
-    // Asks the service for the places whose names begin with the search field's text.
+    // Asks the service for the places whose names begin with the search field's text; they show
+    // when the answer comes, and a search still in flight is cancelled.
     void search();
     // Picks the list's current place, or the first when none is current.
     void pickCurrent();
 
 private:
+    void showPlaces(const QVariant &answer);
     void pick(QListWidgetItem *item);
     void showStatus(const QString &text);
 
     const std::unique_ptr<Ui::WXPlaceChooser> m_ui;
     QTimer *const m_searchTimer;
+    nimbara::ServiceRequest *const m_request;
+    // Enter came while the search ran: the first place found is picked.
+    bool m_pickWhenFound = false;
 };

@@ -2,6 +2,7 @@
 
 #include "BuildInfo.h"
 #include "BundleInfo.h"
+#include "ServiceExchange.h"
 
 #include <QLocale>
 #include <QMutex>
@@ -94,20 +95,20 @@ QVariant WXWeather::getWeatherByLatitude(double latitude, double longitude)
     return makeRequestToURL(apiAddress("gate"), data);
 }
 
-QVariant WXWeather::searchPlaces(const QString &text)
+QString WXWeather::placesAddress(const QString &text)
 {
     QVariantMap data;
     // Typed text may hold anything; the other requests' values are the program's own.
     data.insert(QStringLiteral("q"), QString::fromLatin1(QUrl::toPercentEncoding(text)));
     data.insert(QStringLiteral("v4"), userLanguage());
-    return makeRequestToURL(apiAddress("places"), data);
+    return apiAddress("places") + nimbara::exchange::pairText(data);
 }
 
-QVariant WXWeather::locateByNetworkAddress()
+QString WXWeather::locateAddress()
 {
     QVariantMap data;
     data.insert(QStringLiteral("v4"), userLanguage());
-    return makeRequestToURL(apiAddress("locate"), data);
+    return apiAddress("locate") + nimbara::exchange::pairText(data);
 }
 
 bool WXWeather::isConnected()

@@ -17,12 +17,12 @@ public:
     static bool sendType(qint64 type, const QString &name, const QString &email, const QString &message);
     // The gate request: the decoded response envelope (QVariantMap), or null.
     static QVariant getWeatherByLatitude(double latitude, double longitude);
-    // The place search of the Location menu: the decoded envelope (QVariantMap) whose data lists up
-    // to ten places whose names begin with the text, in the user's language, or null.
-    static QVariant searchPlaces(const QString &text);
-    // The service's guess of the machine's place from its network address: the decoded envelope
-    // (QVariantMap), "status" "error" with error 3 when the service cannot tell, or null.
-    static QVariant locateByNetworkAddress();
+    // The addresses of the requests that run on the event loop (nimbara::ServiceRequest): the place
+    // search of the Location menu, whose answer's data lists up to ten places whose names begin with
+    // the text, in the user's language; and the service's guess of the machine's place from its
+    // network address, "status" "error" with error 3 when the service cannot tell.
+    static QString placesAddress(const QString &text);
+    static QString locateAddress();
     // The connectivity probe: whether the probe host answered with a non-empty JSON value.
     static bool isConnected();
 

@@ -2,6 +2,7 @@
 
 #include "HttpClient.h"
 #include "Log.h"
+#include "ServiceExchange.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -15,9 +16,6 @@ namespace {
 constexpr int kDefaultTimeoutMs = 10000;
 std::atomic<int> g_timeoutMs{kDefaultTimeoutMs};
 
-// A broken or hostile server must not make the widget allocate without limit.
-constexpr qsizetype kMaxBodyBytes = 1024 * 1024;
-
 QString valueText(const QVariant &value)
 {
     // Plain decimal digits with a point, whatever the locale: the shortest text that reads back as
@@ -27,7 +25,22 @@ QString valueText(const QVariant &value)
     return value.toString();
 }
 
-// Each entry as "&key=value", nothing escaped.
+// Sends one request and judges the answer; postBody is null for a GET.
+QVariant exchange(const QByteArray &url, const QByteArray *postBody)
+{
+    const nimbara::HttpAnswer answer =
+        nimbara::sendHttpRequest(url, postBody, g_timeoutMs, nimbara::exchange::kMaxBodyBytes);
+    if (!answer.delivered) {
+        nimbara::exchange::logRequestError(answer.error);
+        return {};
+    }
+    return nimbara::exchange::decodeAnswer(answer.body);
+}
+
+} // namespace
+
+namespace nimbara::exchange {
+
 QString pairText(const QVariantMap &data)
 {
     QString text;
@@ -36,21 +49,18 @@ QString pairText(const QVariantMap &data)
     return text;
 }
 
+int timeoutMs()
+{
+    return g_timeoutMs;
+}
+
 void logRequestError(const QString &description)
 {
     nimbara::log(QStringLiteral(" ! ERROR : request error ") + description);
 }
 
-// Sends one request and judges the answer; postBody is null for a GET.
-QVariant exchange(const QByteArray &url, const QByteArray *postBody)
+QVariant decodeAnswer(const QByteArray &body)
 {
-    const nimbara::HttpAnswer answer = nimbara::sendHttpRequest(url, postBody, g_timeoutMs, kMaxBodyBytes);
-    if (!answer.delivered) {
-        logRequestError(answer.error);
-        return {};
-    }
-    const QByteArray &body = answer.body;
-
     // ASCII shows as itself and UTF-8 as its letters; bytes that are not UTF-8 show as U+FFFD.
     const QString bodyText = QString::fromUtf8(body);
     // Only an object or an array decodes; bare scalars, invalid UTF-8 and trailing garbage do not.
@@ -65,18 +75,18 @@ QVariant exchange(const QByteArray &url, const QByteArray *postBody)
     return json.toVariant();
 }
 
-} // namespace
+} // namespace nimbara::exchange
 
 QVariant WXWeather::makeRequestToURL(const QString &url, const QVariantMap &data)
 {
     // The address goes out as the bytes given; one with a space or a control character fails with a
     // description.
-    return exchange((url + pairText(data)).toUtf8(), nullptr);
+    return exchange((url + nimbara::exchange::pairText(data)).toUtf8(), nullptr);
 }
 
 QVariant WXWeather::makePostRequestToURL(const QString &url, const QVariantMap &data)
 {
-    const QByteArray body = pairText(data).toUtf8();
+    const QByteArray body = nimbara::exchange::pairText(data).toUtf8();
     nimbara::log(QStringLiteral("POST ") + url);
     return exchange(url.toUtf8(), &body);
 }

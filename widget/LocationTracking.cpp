@@ -8,6 +8,10 @@
 #include "NetworkLocationSource.h"
 #include "SettingsStore.h"
 
+#include <QTimer>
+
+#include <utility>
+
 using namespace nimbara;
 
 nimbara::LocationSource *WXDesktopWindow::makeLocationManager()
@@ -34,6 +38,8 @@ void WXDesktopWindow::changeLocationSource()
     locationUnknown = false;
     isUpdated = false;
     weatherShown = false;
+    // The person who chose the source waits for its weather: the first position brings the tick forward.
+    m_tickOnFirstPosition = true;
     ui->title->setText(localized("UPDATING_WEATHER"));
     ui->subtitle->setText(localized("PLEASE_WAIT"));
     updateLocation();
@@ -75,6 +81,8 @@ void WXDesktopWindow::locationManagerDidUpdateToLocation(nimbara::LocationSource
     log(QStringLiteral("got new location"));
     cachedLocation = newLocation;
     locationUnknown = false;
+    if (std::exchange(m_tickOnFirstPosition, false) && checkTimer->isActive())
+        checkTimer->start(0);
     if (movedAwayFromWeather(newLocation)) {
         isUpdated = false;
     } else if (isUpdated && weatherLocation && locationManager) {

@@ -1,7 +1,7 @@
 #include "NetworkLocationSource.h"
 
 #include "Log.h"
-#include "WXWeather.h"
+#include "ServiceRequest.h"
 
 #include <QTimer>
 #include <QVariantMap>
@@ -30,10 +30,12 @@ std::optional<double> coordinate(const QVariantMap &data, const QString &key, do
 NetworkLocationSource::NetworkLocationSource(QObject *parent)
     : LocationSource(parent)
     , m_retry(new QTimer(this))
+    , m_request(new nimbara::ServiceRequest(this))
 {
     m_retry->setSingleShot(true);
     m_retry->setInterval(kRetryMilliseconds);
     connect(m_retry, &QTimer::timeout, this, &NetworkLocationSource::ask);
+    connect(m_request, &nimbara::ServiceRequest::finished, this, &NetworkLocationSource::answered);
 }
 
 NetworkLocationSource::~NetworkLocationSource() = default;
@@ -56,15 +58,18 @@ void NetworkLocationSource::stopUpdatingLocation()
 {
     m_updating = false;
     m_retry->stop();
+    m_request->abort();
 }
 
 void NetworkLocationSource::ask()
 {
-    if (!m_updating || m_asking)
+    if (!m_updating || m_request->isRunning())
         return;
-    m_asking = true;
-    const QVariant answer = WXWeather::locateByNetworkAddress();
-    m_asking = false;
+    m_request->locateByNetworkAddress();
+}
+
+void NetworkLocationSource::answered(const QVariant &answer)
+{
     if (!m_updating)
         return;
     const QVariantMap envelope = answer.toMap();

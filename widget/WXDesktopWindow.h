@@ -75,8 +75,8 @@ public:
                                             const QGeoCoordinate &oldLocation);
     void locationManagerDidChangeAuthorizationStatus(nimbara::LocationSource *manager, qint32 status);
     // Replaces the location manager by the one the "positionSource" setting names now (the Location
-    // menu has just written it): the placeholder texts return, and the next connected tick fetches
-    // the weather for the new source's first position.
+    // menu has just written it): the placeholder texts return, and the new source's first position
+    // runs the check tick at once, which fetches the weather for it.
     void changeLocationSource();
     // The "positionSource" value of the service's guess from the network address.
     static inline const QString kNetworkPositionSource = QStringLiteral("network");
@@ -203,4 +203,6 @@ private:
     // Lock mode and hover.
     nimbara::MoveResizeHandler *const m_moveResize;
     nimbara::TrackingArea *m_hoverRegion = nullptr;
+    // A new location source was chosen: its first position runs the pending check tick at once.
+    bool m_tickOnFirstPosition = false;
 };

@@ -13,6 +13,7 @@
 #include "WXWeather.h"
 
 #include <QAction>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
@@ -21,6 +22,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+
+#include <functional>
 
 using namespace nimbara;
 
@@ -51,6 +54,19 @@ QStringList shownItems(const Menus &menus)
     return items;
 }
 
+// Whether a short timer keeps firing while `pending` holds, that is whether the event loop runs while
+// a request waits for its answer.
+bool timerFiresWhile(const std::function<bool()> &pending)
+{
+    constexpr int kFires = 5;
+    int fired = 0;
+    QTimer timer;
+    timer.setInterval(10);
+    QObject::connect(&timer, &QTimer::timeout, [&] { fired += pending() ? 1 : 0; });
+    timer.start();
+    return QTest::qWaitFor([&] { return fired >= kFires; }, 1500);
+}
+
 } // namespace
 
 class TestLocationMenu : public QObject
@@ -62,8 +78,10 @@ private slots:
     void init();
     void submenu_checksTheSourceInUseAfterEachChoice();
     void approximate_unknownPlaceShowsItsTexts();
-    void chooser_typingAndEnterPicksAPlaceForTheNextGateRequest();
+    void chooser_typingAndEnterPicksAPlaceAndFetchesItsWeatherAtOnce();
     void chooser_clickPicksAndShortTextAsksNothing();
+    void silentService_chooserGoesOnAndANewSearchCancelsTheOld();
+    void silentService_approximatePlaceGoesOn();
 
 private:
     QTemporaryDir m_home;
@@ -149,7 +167,7 @@ void TestLocationMenu::approximate_unknownPlaceShowsItsTexts()
     QCOMPARE(menus.approximateLocation()->text(), localized("LOCATION_APPROXIMATE_MENU"));
 }
 
-void TestLocationMenu::chooser_typingAndEnterPicksAPlaceForTheNextGateRequest()
+void TestLocationMenu::chooser_typingAndEnterPicksAPlaceAndFetchesItsWeatherAtOnce()
 {
     MainInterface interface;
     WXDesktopWindow &window = *interface.window();
@@ -168,13 +186,16 @@ void TestLocationMenu::chooser_typingAndEnterPicksAPlaceForTheNextGateRequest()
     QCOMPARE(chooser->searchTimer()->interval(), WXPlaceChooser::kDebounceMilliseconds);
     QVERIFY(m_server.requests().isEmpty());
     chooser->search();
+    QTRY_COMPARE(results->count(), 3);
     QCOMPARE(m_server.requests().size(), 1);
     const QByteArray request = m_server.requests().last().requestLine;
     QVERIFY2(request.startsWith("GET /api/0.5/places?") && request.contains("&q=par"), request.constData());
-    QCOMPARE(results->count(), 3);
     QCOMPARE(results->item(0)->text(), QStringLiteral("Paris, France"));
     QCOMPARE(results->item(1)->text(), QStringLiteral("Paris, Texas, United States"));
 
+    m_server.clear();
+    m_server.setReply(LoopbackServer::answer(200, kGateAnswer));
+    QVERIFY(window.checkTimer->isActive());
     QTest::keyClick(field, Qt::Key_Return);
     QVERIFY(!chooser->isVisible());
     QCOMPARE(setting(key::positionSource), QStringLiteral("fixed:48.85341,2.3488"));
@@ -182,19 +203,17 @@ void TestLocationMenu::chooser_typingAndEnterPicksAPlaceForTheNextGateRequest()
     QVERIFY(menus.chosenPlace()->isChecked());
     QCOMPARE(window.ui->title->text(), localized("UPDATING_WEATHER"));
 
-    // No restart: the new source's position arrives, and the next connected tick fetches for it.
-    QTRY_VERIFY(window.cachedLocation.has_value());
-    QCOMPARE(window.isUpdated, false);
-    m_server.clear();
-    m_server.setReply(LoopbackServer::answer(200, kGateAnswer));
-    window.checkTick();
+    // No restart, and no wait for the next 15 s tick: the new source's first position runs it now.
+    QTRY_COMPARE(window.ui->subtitle->text(), QStringLiteral("PARIS"));
+    QVERIFY(window.isUpdated);
+    // The tick armed the next one as usual.
+    QVERIFY(window.checkTimer->isActive());
     const auto requests = m_server.requests();
     QVERIFY(!requests.isEmpty());
     const QByteArray gate = requests.last().requestLine;
     QVERIFY2(gate.startsWith("GET /api/0.5/gate?") && gate.contains("&v1=48.85341") &&
                  gate.contains("&v2=2.3488"),
              gate.constData());
-    QCOMPARE(window.ui->subtitle->text(), QStringLiteral("PARIS"));
 }
 
 void TestLocationMenu::chooser_clickPicksAndShortTextAsksNothing()
@@ -213,7 +232,7 @@ void TestLocationMenu::chooser_clickPicksAndShortTextAsksNothing()
     m_server.setReply(LoopbackServer::answer(200, kPlacesAnswer));
     QTest::keyClicks(field, QStringLiteral("ar"));
     chooser->search();
-    QCOMPARE(results->count(), 3);
+    QTRY_COMPARE(results->count(), 3);
     const QRect row = results->visualItemRect(results->item(1));
     QTest::mouseClick(results->viewport(), Qt::LeftButton, {}, row.center());
     QCOMPARE(setting(key::positionSource), QStringLiteral("fixed:33.66094,-95.55551"));
@@ -223,6 +242,47 @@ void TestLocationMenu::chooser_clickPicksAndShortTextAsksNothing()
     chooser->showEmpty();
     QCOMPARE(field->text(), QString());
     QCOMPARE(results->count(), 0);
+}
+
+void TestLocationMenu::silentService_chooserGoesOnAndANewSearchCancelsTheOld()
+{
+    MainInterface interface;
+    WXPlaceChooser *chooser = interface.placeChooser();
+    auto *field = chooser->findChild<QLineEdit *>(QStringLiteral("searchField"));
+    auto *results = chooser->findChild<QListWidget *>(QStringLiteral("results"));
+    auto *status = chooser->findChild<QLabel *>(QStringLiteral("status"));
+    QVERIFY(field && results && status);
+    chooser->showEmpty();
+
+    // The service takes the search and never answers: the widget goes on meanwhile.
+    m_server.setSilent();
+    QTest::keyClicks(field, QStringLiteral("pa"));
+    chooser->search();
+    QVERIFY(timerFiresWhile([&] { return m_server.requests().size() == 1 && status->isHidden(); }));
+
+    // The next search cancels it; only the new one's places show, and no failure.
+    m_server.setReply(LoopbackServer::answer(200, kPlacesAnswer));
+    QTest::keyClicks(field, QStringLiteral("r"));
+    chooser->search();
+    QTRY_COMPARE(results->count(), 3);
+    QVERIFY(status->isHidden());
+    const auto requests = m_server.requests();
+    QCOMPARE(requests.size(), 2);
+    QVERIFY(requests[0].requestLine.contains("&q=pa&"));
+    QVERIFY(requests[1].requestLine.contains("&q=par&"));
+}
+
+void TestLocationMenu::silentService_approximatePlaceGoesOn()
+{
+    MainInterface interface;
+    m_server.setSilent();
+    interface.menus()->approximateLocation()->trigger();
+    auto *source = qobject_cast<NetworkLocationSource *>(interface.window()->locationManager);
+    QVERIFY(source);
+    // Asked and waiting (no failure yet, so no retry armed) while the event loop runs.
+    QVERIFY(timerFiresWhile(
+        [&] { return m_server.requests().size() == 1 && !source->retryTimer()->isActive(); }));
+    QCOMPARE(interface.window()->ui->title->text(), localized("UPDATING_WEATHER"));
 }
 
 QTEST_MAIN(TestLocationMenu)
