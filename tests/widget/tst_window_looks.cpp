@@ -6,6 +6,7 @@
 #include "Localized.h"
 #include "SettingsStore.h"
 
+#include <QCursor>
 #include <QDir>
 #include <QFontMetricsF>
 #include <QProcess>
@@ -14,6 +15,8 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <optional>
 
 using namespace nimbara;
 
@@ -66,6 +69,7 @@ private slots:
     void shorterText_leavesNoOldOutline();
     void longestCondition_fitsTheWindow_data();
     void longestCondition_fitsTheWindow();
+    void shapedLook_pointerCrossesFromTextToLockButton();
 
 private:
     QImage screenshot(const QString &name);
@@ -280,6 +284,57 @@ void TestWindowLooks::longestCondition_fitsTheWindow()
         compositor.terminate();
         QVERIFY(compositor.waitForFinished());
     }
+}
+
+void TestWindowLooks::shapedLook_pointerCrossesFromTextToLockButton()
+{
+    WXDesktopWindow &w = *m_window;
+    QVERIFY(!w.isTranslucent());
+    QVERIFY(w.isLocked);
+    QTRY_VERIFY(!w.mask().isEmpty());
+
+    // A point well inside a glyph of the weather line, the leftmost one.
+    TextLine *title = w.ui->title;
+    const QImage glyphs = paintedBy(title);
+    std::optional<QPoint> letter;
+    for (int x = 0; x < glyphs.width() && !letter; ++x) {
+        for (int y = 0; y < glyphs.height() && !letter; ++y) {
+            if (!paintsNear(glyphs, x, y, 0))
+                continue;
+            const QPoint p = title->mapTo(&w, QPoint(x, y));
+            if (w.mask().contains(p) && w.mask().contains(p + QPoint(2, 2)) &&
+                w.mask().contains(p - QPoint(2, 2)))
+                letter = p;
+        }
+    }
+    QVERIFY(letter);
+    const auto pointerTo = [&w](const QPoint &p) {
+        QCursor::setPos(w.mapToGlobal(p));
+        // The X server's enter, leave and motion reach the widget.
+        QTest::qWait(10);
+    };
+    pointerTo(*letter);
+    QTRY_VERIFY(w.ui->lockButton->isVisible());
+
+    // Across the holes between the letters and the empty band, in steps: the button stays.
+    const QPoint button = w.ui->lockButton->geometry().center();
+    constexpr int kSteps = 40;
+    for (int step = 1; step <= kSteps; ++step) {
+        pointerTo(*letter + (button - *letter) * step / kSteps);
+        QVERIFY2(w.ui->lockButton->isVisible(), qPrintable(QStringLiteral("hidden at step %1").arg(step)));
+    }
+    QTRY_VERIFY(w.mask().contains(button));
+    screenshot(QStringLiteral("hover-1-lock-button-reached"));
+
+    // A real press of the real pointer unlocks the widget.
+    QCOMPARE(QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("click"), QStringLiteral("1")}), 0);
+    QTRY_VERIFY(!w.isLocked);
+    Animator::finishAll();
+    screenshot(QStringLiteral("hover-2-unlocked"));
+
+    // Off the hover region the button hides.
+    QCursor::setPos(w.mapToGlobal(QPoint(-50, -50)));
+    QTRY_VERIFY(!w.ui->lockButton->isVisible());
 }
 
 QTEST_MAIN(TestWindowLooks)
