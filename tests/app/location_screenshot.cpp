@@ -139,12 +139,12 @@ int main(int argc, char **argv)
     auto *results = chooser->findChild<QListWidget *>(QStringLiteral("results"));
     QTest::keyClicks(field, QStringLiteral("ber"));
     chooser->search();
-    QTest::qWaitFor([results] { return results->count() > 0; }, 10000);
+    ok &= QTest::qWaitFor([results] { return results->count() > 0; }, 10000);
     ok &= save(chooser->frameGeometry(), path("location-chooser-ber"));
 
     // The first place picked: its first position runs the check tick at once, which fetches its weather.
     QTest::keyClick(field, Qt::Key_Return);
-    QTest::qWaitFor([&window] { return window.isUpdated; }, 10000);
+    ok &= QTest::qWaitFor([&window] { return window.isUpdated; }, 10000);
     ok &= save(window.frameGeometry().adjusted(-20, -20, 20, 20), path("location-widget-berlin"));
     std::printf(
         "place line: %s\n",
