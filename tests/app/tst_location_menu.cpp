@@ -100,6 +100,8 @@ void TestLocationMenu::init()
 {
     QSettings(QStringLiteral("Nimbara"), QStringLiteral("Nimbara")).clear();
     m_server.clear();
+    // No test inherits a silent service.
+    m_server.setReply(QByteArray());
 }
 
 void TestLocationMenu::submenu_checksTheSourceInUseAfterEachChoice()

@@ -1,9 +1,11 @@
 #include "Log.h"
 #include "LoopbackServer.h"
+#include "ServiceRequest.h"
 #include "WXWeather.h"
 
 #include <QElapsedTimer>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QSysInfo>
 #include <QTcpServer>
 #include <QTest>
@@ -77,6 +79,8 @@ private slots:
     void exchange_keepsOneConnectionAlive();
     void exchange_sendsAPostOnlyOnce();
     void exchange_runsNoEventsWhileWaiting();
+    void eventLoopRequest_keepsTheExchangeLimits_data();
+    void eventLoopRequest_keepsTheExchangeLimits();
 
     void gate_sendsSixPairs_data();
     void gate_sendsSixPairs();
@@ -458,6 +462,57 @@ void TestWXWeather::exchange_runsNoEventsWhileWaiting()
         // They were armed all along, and run as soon as the caller's event loop does.
         QTRY_VERIFY(timerRuns > 0 && deferredRuns == 2);
     }
+}
+
+void TestWXWeather::eventLoopRequest_keepsTheExchangeLimits_data()
+{
+    QTest::addColumn<QByteArray>("reply"); // empty: a silent server
+    QTest::addColumn<bool>("decoded");
+    QTest::addColumn<QString>("lastLine");
+
+    const QByteArray places = R"({"status":"ok","data":{"places":[]}})";
+    QTest::newRow("answer") << LoopbackServer::answer(200, places) << true << QString::fromLatin1(places);
+    QTest::newRow("error status, its body read")
+        << LoopbackServer::answer(503, R"({"status":"error","error":3})") << true
+        << QStringLiteral(R"({"status":"error","error":3})");
+    QTest::newRow("silent: the time-out")
+        << QByteArray() << false
+        << kRequestError + QStringLiteral("Operation timed out after 300 milliseconds");
+    QTest::newRow("body over the cap")
+        << LoopbackServer::answer(200, bigObject(1024 * 1024 + 1)) << false
+        << kRequestError + QStringLiteral("Answer too large: more than 1048576 bytes");
+    QTest::newRow("redirect not followed")
+        << QByteArray("HTTP/1.1 302 Found\r\nLocation: http://127.0.0.1:1/\r\nContent-Length: 2\r\n"
+                      "Connection: close\r\n\r\n{}")
+        << false << kEmptyJson;
+}
+
+void TestWXWeather::eventLoopRequest_keepsTheExchangeLimits()
+{
+    QFETCH(QByteArray, reply);
+    QFETCH(bool, decoded);
+    QFETCH(QString, lastLine);
+    if (reply.isEmpty())
+        m_service.setSilent();
+    else
+        m_service.setReply(reply);
+    WXWeather::setTimeoutForTesting(300);
+
+    LogCapture capture;
+    ServiceRequest request;
+    QSignalSpy finished(&request, &ServiceRequest::finished);
+    request.searchPlaces(QStringLiteral("par"));
+    QVERIFY(request.isRunning());
+    QCOMPARE(finished.size(), 0); // never inside the call
+    QVERIFY(finished.wait(5000));
+    QCOMPARE(finished.size(), 1);
+    QCOMPARE(finished[0][0].typeId() == QMetaType::QVariantMap, decoded);
+    QVERIFY(!request.isRunning());
+    QVERIFY2(capture.lines().value(capture.lines().size() - 1).startsWith(lastLine),
+             qPrintable(capture.lines().join(u'\n')));
+    // Asked once, on the address the blocking exchange would use.
+    QCOMPARE(m_service.requests().size(), 1);
+    QVERIFY(m_service.requests()[0].requestLine.startsWith("GET /api/0.5/places?&q=par&v4="));
 }
 
 void TestWXWeather::gate_sendsSixPairs_data()
