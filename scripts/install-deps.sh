@@ -6,7 +6,9 @@ cd "$(dirname "$0")/.."
 
 packages=(
   # toolchain
-  build-essential cmake ninja-build pkg-config git clang-format
+  build-essential cmake ninja-build pkg-config git clang-format ccache
+  # the fuzz targets: clang with libFuzzer and its sanitizer runtimes
+  clang libclang-rt-14-dev
   # widget: Qt 6 Widgets, positioning (GeoClue2 and NMEA plugins), D-Bus, translations, X11
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins qt6-positioning-dev libqt6positioning6-plugins
   qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools qt6-svg-dev libqt6svg6

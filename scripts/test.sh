@@ -1,19 +1,31 @@
 #!/usr/bin/env bash
-# Builds the "testing" preset and runs every test. Tests that need a real X server get one Xvfb
-# started here; the others run offscreen. Extra arguments go to ctest (e.g. -R tst_service).
+# Builds and runs every test: the "testing" preset, then the whole suite under AddressSanitizer and
+# UndefinedBehaviorSanitizer ("asan"), the service's tests under ThreadSanitizer ("tsan") and the
+# fuzz targets for a bounded time each ("fuzz"). Name presets to run only those; every other
+# argument goes to ctest (e.g. `scripts/test.sh testing -R tst_service`). Tests that need a real X
+# server get one Xvfb started here; the others run offscreen.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/build.sh testing
+presets=()
+ctest_args=()
+for arg in "$@"; do
+  case $arg in
+  testing | asan | tsan | fuzz) presets+=("$arg") ;;
+  *) ctest_args+=("$arg") ;;
+  esac
+done
+((${#presets[@]})) || presets=(testing asan tsan fuzz)
+
+bash scripts/install-deps.sh
 
 # A private X server for the whole run, torn down on exit.
-display=""
-for n in $(seq 90 140); do
-  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=":$n"; break; fi
-done
-Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb_pid=$!
-trap 'kill $xvfb_pid 2>/dev/null || true' EXIT
-for _ in $(seq 50); do xdpyinfo -display "$display" >/dev/null 2>&1 && break; sleep 0.1; done
-export DISPLAY="$display"
+source scripts/xvfb.sh
+start_xvfb
+trap 'kill $XVFB_PID 2>/dev/null || true' EXIT
 
-ctest --preset testing "$@"
+for preset in "${presets[@]}"; do
+  echo "== $preset"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j "$(nproc)"
+  ctest --preset "$preset" ${ctest_args[@]+"${ctest_args[@]}"}
+done
