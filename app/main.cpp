@@ -1,5 +1,6 @@
 #include "Autostart.h"
 #include "BundleInfo.h"
+#include "CommandLine.h"
 #include "Localized.h"
 #include "MainInterface.h"
 #include "SingleInstance.h"
@@ -11,6 +12,7 @@
 #include <QSettings>
 #include <QTimer>
 
+#include <cstdio>
 #include <malloc.h>
 
 int main(int argc, char *argv[])
@@ -19,12 +21,23 @@ int main(int argc, char *argv[])
     // lookup) seldom allocate. One heap serves them all, where glibc would give each thread an arena
     // of its own and keep its touched pages for the life of the process. Set before any thread starts.
     mallopt(M_ARENA_MAX, 1);
+    // Help, the version and a mistyped option are answered here, before anything needs a display or
+    // speaks to a running instance.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    const nimbara::CommandLine commandLine(arguments);
+    if (commandLine.action() != nimbara::CommandLine::Action::Run) {
+        const QByteArray text = commandLine.output().toLocal8Bit();
+        std::fputs(text.constData(), commandLine.exitStatus() == 0 ? stdout : stderr);
+        return commandLine.exitStatus();
+    }
     // The widget's place on the desktop is an X11 matter; Wayland sessions run it through XWayland.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "xcb");
     // Started at login, the application may come before the X server does: wait for it, for a
     // bounded time, instead of failing.
-    if (nimbara::Autostart::hasLaunchArgument(argc, argv) && qgetenv("QT_QPA_PLATFORM") == "xcb" &&
+    if (commandLine.isAutostart() && qgetenv("QT_QPA_PLATFORM") == "xcb" &&
         !nimbara::Autostart::waitForDisplay(std::chrono::minutes(2)))
         return 1;
 

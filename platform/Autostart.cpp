@@ -9,7 +9,6 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 
-#include <cstring>
 #include <thread>
 
 #include <xcb/xcb.h>
@@ -91,15 +90,6 @@ bool writeEntry(const QString &path, const QString &text)
 QString Autostart::launchArgument()
 {
     return QStringLiteral("--autostart");
-}
-
-bool Autostart::hasLaunchArgument(int argc, char **argv)
-{
-    const QByteArray wanted = launchArgument().toLatin1();
-    for (int i = 1; i < argc; ++i)
-        if (std::strcmp(argv[i], wanted.constData()) == 0)
-            return true;
-    return false;
 }
 
 QString Autostart::entryPath()

@@ -19,7 +19,6 @@ class Autostart
 {
 public:
     static QString launchArgument();
-    static bool hasLaunchArgument(int argc, char **argv);
 
     static QString entryPath();
     static bool isEnabled();
