@@ -18,6 +18,7 @@ MainInterface::MainInterface()
 {
     m_delegate->window = m_window.get();
     m_delegate->tourWindow = m_tourWindow.get();
+    static_cast<WXTourWindow *>(m_tourWindow.get())->setAnchor(m_window.get());
     m_delegate->quickTour = m_menus->quickTour();
     // The tour and the About panel set their texts as they are built.
     m_window->awakeFromNib();

@@ -2,8 +2,10 @@
 
 #include "Localized.h"
 
+#include <QAccessibleWidget>
 #include <QFile>
 #include <QIcon>
+#include <QLocale>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -26,12 +28,37 @@ constexpr qreal kPrecipitationShare = 0.34;
 // Light rain should not fill the chart: bars reach full height at 2 mm or the most in view.
 constexpr double kMinimumScale = 2;
 
+// A painted chart is a plain widget to Qt: say that it is a chart, so that a screen reader
+// announces it as one and reads its description.
+class ForecastChartAccessible : public QAccessibleWidget
+{
+public:
+    explicit ForecastChartAccessible(QWidget *chart)
+        : QAccessibleWidget(chart, QAccessible::Chart)
+    {}
+};
+
+QAccessibleInterface *chartAccessible(const QString &className, QObject *object)
+{
+    if (className == QLatin1String(ForecastChart::staticMetaObject.className()) && object &&
+        object->isWidgetType())
+        return new ForecastChartAccessible(static_cast<QWidget *>(object));
+    return nullptr;
+}
+
 } // namespace
 
 ForecastChart::ForecastChart(QWidget *parent)
     : QWidget(parent)
 {
+    static const bool installed = [] {
+        QAccessible::installFactory(chartAccessible);
+        return true;
+    }();
+    Q_UNUSED(installed);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    setAccessibleName(localized("CHART_ACCESSIBLE_NAME"));
+    setAccessibleDescription(describe(m_forecast, m_celsius));
 }
 
 ForecastChart::~ForecastChart() = default;
@@ -45,7 +72,49 @@ void ForecastChart::setForecast(const WXForecast &forecast, bool celsius)
 {
     m_forecast = forecast;
     m_celsius = celsius;
+    setAccessibleDescription(describe(m_forecast, m_celsius));
     update();
+}
+
+QString ForecastChart::describe(const WXForecast &forecast, bool celsius)
+{
+    const auto &hours = forecast.hourly;
+    if (hours.isEmpty())
+        return localized("FORECAST_NOT_AVAILABLE");
+    const auto time = [](const WXForecast::Hour &hour) {
+        return hour.time.toString(QStringLiteral("HH:mm"));
+    };
+    const auto temperature = [celsius](const WXForecast::Hour &hour) {
+        return hour.temperature.in(celsius);
+    };
+    // The first of equal temperatures: the earliest time the low or the high is reached.
+    const auto [coldest, warmest] =
+        std::minmax_element(hours.begin(), hours.end(),
+                            [&](const auto &a, const auto &b) { return temperature(a) < temperature(b); });
+    const auto warmestFirst =
+        std::find_if(hours.begin(), hours.end(), [&, high = temperature(*warmest)](const auto &hour) {
+            return temperature(hour) == high;
+        });
+    QString text =
+        localized("CHART_DESCRIPTION_RANGE")
+            .arg(time(hours.first()), time(hours.last()), WXForecast::degreesText(temperature(*coldest)),
+                 time(*coldest), WXForecast::degreesText(temperature(*warmestFirst)), time(*warmestFirst));
+    const auto wet =
+        std::find_if(hours.begin(), hours.end(), [](const auto &hour) { return hour.precipitation > 0; });
+    if (wet == hours.end())
+        return text + QLatin1Char(' ') + localized("CHART_DESCRIPTION_DRY");
+    double total = 0;
+    std::optional<int> chance;
+    for (const auto &hour : hours) {
+        total += hour.precipitation;
+        if (hour.precipitation > 0 && hour.probability)
+            chance = std::max(chance.value_or(0), *hour.probability);
+    }
+    text += QLatin1Char(' ') +
+            localized("CHART_DESCRIPTION_RAIN").arg(time(*wet), QLocale().toString(total, 'f', 1));
+    if (chance)
+        text += QLatin1Char(' ') + localized("CHART_DESCRIPTION_CHANCE").arg(*chance);
+    return text;
 }
 
 QString ForecastChart::iconPath(const QString &condition, bool day)

@@ -44,6 +44,10 @@ public:
     Layout layout() const { return layoutFor(m_forecast, m_celsius, QSizeF(size())); }
     static Layout layoutFor(const WXForecast &forecast, bool celsius, const QSizeF &size);
 
+    // The chart in a few sentences, for screen readers: the hours' range of temperatures and when
+    // precipitation comes, in the chosen unit. Its accessible description follows the data.
+    static QString describe(const WXForecast &forecast, bool celsius);
+
     // The icon file of a condition, by day or by night.
     static QString iconPath(const QString &condition, bool day);
 

@@ -3,6 +3,8 @@
 #include "BuildInfo.h"
 #include "BundleInfo.h"
 #include "Localized.h"
+#include "PanelAccessible.h"
+#include "PanelKeys.h"
 #include "ui_WXAboutWindow.h"
 
 #include <QCloseEvent>
@@ -37,6 +39,7 @@ WXAboutWindow::WXAboutWindow(QWidget *parent)
     : QWidget(parent, Qt::Window)
     , m_ui(std::make_unique<Ui::WXAboutWindow>())
 {
+    nimbara::installPanelAccessibility();
     m_ui->setupUi(this);
     // Hiding the panel must never end the application.
     setAttribute(Qt::WA_QuitOnClose, false);
@@ -45,6 +48,7 @@ WXAboutWindow::WXAboutWindow(QWidget *parent)
             [this] { didPressAppWebsiteButton(m_ui->appWebsiteButton); });
     connect(m_ui->forecastWebsiteButton, &QPushButton::clicked, this,
             [this] { didPressForecastWebsiteButton(m_ui->forecastWebsiteButton); });
+    new nimbara::PanelKeys(this);
 
     awakeFromNib();
 }

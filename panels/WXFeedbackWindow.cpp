@@ -1,6 +1,8 @@
 #include "WXFeedbackWindow.h"
 
 #include "Localized.h"
+#include "PanelAccessible.h"
+#include "PanelKeys.h"
 #include "WXWeather.h"
 #include "ui_WXFeedbackWindow.h"
 
@@ -58,6 +60,7 @@ WXFeedbackWindow::WXFeedbackWindow(QWidget *parent)
     : QWidget(parent, Qt::Window)
     , m_ui(std::make_unique<Ui::WXFeedbackWindow>())
 {
+    nimbara::installPanelAccessibility();
     m_ui->setupUi(this);
     // Closing the form must never end the application.
     setAttribute(Qt::WA_QuitOnClose, false);
@@ -94,6 +97,8 @@ WXFeedbackWindow::WXFeedbackWindow(QWidget *parent)
     connect(m_ui->messageField, &QPlainTextEdit::textChanged, this,
             [this] { controlTextDidChange(m_ui->messageField); });
     connect(m_ui->sendButton, &QPushButton::clicked, this, [this] { didPressSendButton(m_ui->sendButton); });
+    // Enter in the name or address field sends a complete form; the message field keeps its new lines.
+    new nimbara::PanelKeys(this, [this] { return m_ui->sendButton; });
 }
 
 WXFeedbackWindow::~WXFeedbackWindow() = default;

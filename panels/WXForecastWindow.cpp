@@ -2,6 +2,8 @@
 
 #include "ForecastChart.h"
 #include "Localized.h"
+#include "PanelAccessible.h"
+#include "PanelKeys.h"
 #include "WXForecast.h"
 #include "ui_WXForecastWindow.h"
 
@@ -11,10 +13,12 @@ WXForecastWindow::WXForecastWindow(QWidget *parent)
     : QWidget(parent, Qt::Window)
     , m_ui(std::make_unique<Ui::WXForecastWindow>())
 {
+    nimbara::installPanelAccessibility();
     m_ui->setupUi(this);
     // Hiding the panel must never end the application.
     setAttribute(Qt::WA_QuitOnClose, false);
     setWindowTitle(localized("FORECAST_WINDOW_TITLE"));
+    new nimbara::PanelKeys(this);
     showWeather();
 }
 

@@ -3,8 +3,12 @@
 #include "ui_WXPlaceChooser.h"
 
 #include "Localized.h"
+#include "PanelAccessible.h"
+#include "PanelKeys.h"
 #include "ServiceRequest.h"
 
+#include <QAction>
+#include <QKeyEvent>
 #include <QListWidgetItem>
 #include <QTimer>
 
@@ -38,9 +42,15 @@ WXPlaceChooser::WXPlaceChooser(QWidget *parent)
     , m_searchTimer(new QTimer(this))
     , m_request(new nimbara::ServiceRequest(this))
 {
+    nimbara::installPanelAccessibility();
     m_ui->setupUi(this);
     setWindowTitle(localized("CHOOSE_PLACE_TITLE"));
     m_ui->searchField->setPlaceholderText(localized("CHOOSE_PLACE_PLACEHOLDER"));
+    // No label stands beside the field or the list: a screen reader needs their names given.
+    m_ui->searchField->setAccessibleName(localized("CHOOSE_PLACE_PLACEHOLDER"));
+    m_ui->results->setAccessibleName(localized("CHOOSE_PLACE_TITLE"));
+    if (auto *clear = m_ui->searchField->findChild<QAction *>(QStringLiteral("_q_qlineeditclearaction")))
+        clear->setText(localized("CHOOSE_PLACE_CLEAR"));
     m_ui->status->hide();
     m_searchTimer->setSingleShot(true);
     m_searchTimer->setInterval(kDebounceMilliseconds);
@@ -50,6 +60,9 @@ WXPlaceChooser::WXPlaceChooser(QWidget *parent)
     connect(m_ui->searchField, &QLineEdit::returnPressed, this, &WXPlaceChooser::pickCurrent);
     connect(m_ui->results, &QListWidget::itemClicked, this, &WXPlaceChooser::pick);
     connect(m_ui->results, &QListWidget::itemActivated, this, &WXPlaceChooser::pick);
+    m_ui->searchField->installEventFilter(this);
+    m_ui->results->installEventFilter(this);
+    new nimbara::PanelKeys(this);
 }
 
 WXPlaceChooser::~WXPlaceChooser() = default;
@@ -151,6 +164,25 @@ void WXPlaceChooser::pick(QListWidgetItem *item)
     const double longitude = item->data(LongitudeRole).toDouble();
     hide();
     emit placeChosen(name, latitude, longitude);
+}
+
+bool WXPlaceChooser::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() != QEvent::KeyPress)
+        return QWidget::eventFilter(watched, event);
+    const int key = static_cast<QKeyEvent *>(event)->key();
+    QListWidget *results = m_ui->results;
+    if (watched == m_ui->searchField && key == Qt::Key_Down && results->count() > 0) {
+        if (results->currentRow() < 0)
+            results->setCurrentRow(0);
+        results->setFocus(Qt::TabFocusReason);
+        return true;
+    }
+    if (watched == results && key == Qt::Key_Up && results->currentRow() <= 0) {
+        m_ui->searchField->setFocus(Qt::BacktabFocusReason);
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void WXPlaceChooser::showStatus(const QString &text)

@@ -49,6 +49,10 @@ public slots:
     // Picks the list's current place, or the first when none is current.
     void pickCurrent();
 
+protected:
+    // Down in the search field moves into the places, Up on the first place back to the field.
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     void showPlaces(const QVariant &answer);
     void pick(QListWidgetItem *item);

@@ -1,7 +1,12 @@
 #include "WXTourWindow.h"
 
 #include "Localized.h"
+#include "PanelAccessible.h"
+#include "PanelKeys.h"
 #include "ui_WXTourWindow.h"
+
+#include <QGuiApplication>
+#include <QScreen>
 
 using nimbara::localized;
 
@@ -19,6 +24,7 @@ WXTourWindow::WXTourWindow(QWidget *parent)
     : QWidget(parent, Qt::Window)
     , m_ui(std::make_unique<Ui::WXTourWindow>())
 {
+    nimbara::installPanelAccessibility();
     m_ui->setupUi(this);
     // Closing the tour must never end the application.
     setAttribute(Qt::WA_QuitOnClose, false);
@@ -39,6 +45,10 @@ WXTourWindow::WXTourWindow(QWidget *parent)
             [this] { didPressNextButtonStep1(m_ui->nextButtonStep1); });
     connect(m_ui->finishButtonStep2, &QPushButton::clicked, this,
             [this] { didPressFinishButton(m_ui->finishButtonStep2); });
+    // Enter goes on: Next on the first page, Finish on the last.
+    new nimbara::PanelKeys(this, [this]() -> QAbstractButton * {
+        return contentView() == step2 ? finishButtonStep2.data() : nextButtonStep1.data();
+    });
 
     awakeFromNib();
 }
@@ -76,6 +86,23 @@ void WXTourWindow::showFromStart()
     show();
     raise();
     activateWindow();
+}
+
+void WXTourWindow::showEvent(QShowEvent *event)
+{
+    // Where no window manager places it, a new window opens at the screen's corner, under the
+    // widget's text: the tour places itself once, and from then on stays where it was put.
+    if (!testAttribute(Qt::WA_Moved)) {
+        QScreen *screen = m_anchor ? QGuiApplication::screenAt(m_anchor->geometry().center()) : nullptr;
+        if (!screen)
+            screen = m_anchor ? m_anchor->screen() : this->screen();
+        if (screen) {
+            QRect frame(QPoint(), size());
+            frame.moveCenter(screen->availableGeometry().center());
+            move(frame.topLeft());
+        }
+    }
+    QWidget::showEvent(event);
 }
 
 void WXTourWindow::didPressSkipButtonStep1(QObject *)

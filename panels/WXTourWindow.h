@@ -7,6 +7,7 @@
 
 class QLabel;
 class QPushButton;
+class QShowEvent;
 
 namespace Ui {
 class WXTourWindow;
@@ -28,6 +29,8 @@ public:
 
     // The quick-tour menu item: the tour starts again at step 1.
     void showFromStart();
+    // The window the tour speaks of: the tour first opens in the middle of the screen that holds it.
+    void setAnchor(QWidget *anchor) { m_anchor = anchor; }
 
     // Outlets. The form owns the elements; the tour only looks at them, so each reads as null once
     // its element is gone.
@@ -46,8 +49,12 @@ public slots:
     void didPressNextButtonStep1(QObject *sender);
     void didPressFinishButton(QObject *sender);
 
+protected:
+    void showEvent(QShowEvent *event) override;
+
 private:
     void awakeFromNib();
 
     const std::unique_ptr<Ui::WXTourWindow> m_ui;
+    QPointer<QWidget> m_anchor;
 };

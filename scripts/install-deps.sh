@@ -31,8 +31,10 @@ packages=(
   # promtool, which checks the service's /metrics text in the tests (the Prometheus server itself
   # is not started)
   prometheus
-  # packaging
-  dpkg-dev fakeroot file librsvg2-bin desktop-file-utils
+  # packaging; appstreamcli checks the AppStream metainfo
+  dpkg-dev fakeroot file librsvg2-bin desktop-file-utils appstream
+  # the widget's accessibility tree, read in the tests as a screen reader reads it
+  at-spi2-core python3-pyatspi
 )
 
 missing=()

@@ -3,6 +3,7 @@
 #include "ui_WXDesktopWindow.h"
 
 #include "Animator.h"
+#include "Localized.h"
 #include "MoveResizeHandler.h"
 #include "TrackingArea.h"
 #include "WindowLevel.h"
@@ -21,6 +22,7 @@ void WXDesktopWindow::didPressLockButton(QObject * /*sender*/)
     }
     Animator::animateOpacity(ui->buttons, isLocked ? 0.0 : 1.0);
     keepStripFromPointerWhileLocked();
+    offerControlsWhileUnlocked();
     m_moveResize->setMovable(!isLocked);
     m_moveResize->setMovableByWindowBackground(!isLocked);
     // The frameless window has no frame of its own to resize by: its edges serve while it is unlocked.
@@ -32,6 +34,24 @@ void WXDesktopWindow::keepStripFromPointerWhileLocked()
     // The locked widget still gets the pointer (it sits above the desktop window), so its invisible
     // setting buttons must not take presses.
     ui->buttons->setAttribute(Qt::WA_TransparentForMouseEvents, isLocked);
+}
+
+void WXDesktopWindow::offerControlsWhileUnlocked()
+{
+    // The setting buttons take the keyboard's focus (and show it) only while they can be seen; the
+    // lock button's visible title stays, its accessible name says what pressing it does now.
+    const Qt::FocusPolicy policy = isLocked ? Qt::NoFocus : Qt::TabFocus;
+    for (QWidget *button :
+         {static_cast<QWidget *>(ui->reloadButton), static_cast<QWidget *>(ui->colorButton),
+          static_cast<QWidget *>(ui->dateButton), static_cast<QWidget *>(ui->locationButton),
+          static_cast<QWidget *>(ui->alignButton)}) {
+        button->setFocusPolicy(policy);
+        if (isLocked && button->hasFocus())
+            button->clearFocus();
+    }
+    ui->lockButton->setFocusPolicy(Qt::TabFocus);
+    ui->lockButton->setAccessibleName(
+        localized(isLocked ? "UNLOCK_ACCESSIBLE_NAME" : "LOCK_ACCESSIBLE_NAME"));
 }
 
 bool WXDesktopWindow::isMovable() const

@@ -40,6 +40,7 @@ WXDesktopWindow::WXDesktopWindow(QWidget *parent)
     setAttribute(Qt::WA_QuitOnClose, false);
     setLevel(desktopIconWindowLevel() - 1);
 
+    installAccessibility();
     // The interface definition: outlets, then the actions.
     ui->setupUi(this);
     m_interfaceFrameSize = size();
@@ -96,6 +97,9 @@ void WXDesktopWindow::awakeFromNib()
     ui->colorButton->setText(localized("COLOR_BUTTON"));
     ui->title->setText(localized("UPDATING_WEATHER"));
     ui->subtitle->setText(localized("PLEASE_WAIT"));
+    // What a screen reader says of the window and of the activity bar beside the lines.
+    setAccessibleName(localized("WIDGET_ACCESSIBLE_NAME"));
+    ui->progressIndicator->setAccessibleName(localized("UPDATING_ACCESSIBLE_NAME"));
     toggleSettings();
     locationManager = makeLocationManager();
     ui->box->setCornerRadius(6.0);
@@ -103,6 +107,7 @@ void WXDesktopWindow::awakeFromNib()
     ui->box->setBorderColor(Qt::transparent);
     Animator::setOpacity(ui->buttons, 0.0);
     keepStripFromPointerWhileLocked();
+    offerControlsWhileUnlocked();
     getDate();
     updateLocation();
     start();

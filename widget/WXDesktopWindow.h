@@ -190,6 +190,9 @@ private:
     bool movedAwayFromWeather(const QGeoCoordinate &position) const;
     void observeWakeNotes();
     void keepStripFromPointerWhileLocked();
+    // What screen readers find in the widget (Accessibility.cpp): installed before the first look.
+    static void installAccessibility();
+    void offerControlsWhileUnlocked();
     void installWeatherLineToolTip();
     void setTranslucent(bool translucent);
 

@@ -61,7 +61,7 @@
     </message>
     <message>
         <source>LOCATION_SERVICES_ENABLE</source>
-        <translation>ORTUNGSDIENSTE EINSCHALTEN</translation>
+        <translation>RECHTSKLICK: ORT WÄHLEN</translation>
     </message>
     <message>
         <source>LOCATION_DENIED_TITLE</source>
@@ -73,7 +73,7 @@
     </message>
     <message>
         <source>STEP_1</source>
-        <translation>Nimbara liegt auf Ihrem Schreibtisch unter Ihren Fenstern und zeigt Uhrzeit, Wetter und Ort. Zeigen Sie darauf, um den Schloss-Knopf zu sehen.</translation>
+        <translation>Nimbara liegt auf Ihrem Schreibtisch unter Ihren Fenstern und zeigt Uhrzeit, Wetter und Ort. Zeigen Sie darauf, um den Schloss-Knopf zu sehen. Ein Rechtsklick öffnet sein Menü: Unter Standort › Ort wählen… legen Sie den Ort mit seinem Namen fest.</translation>
     </message>
     <message>
         <source>STEP_2</source>
@@ -294,6 +294,50 @@
     <message>
         <source>LOCATION_UNKNOWN_SUBTITLE</source>
         <translation>ORT IM MENÜ WÄHLEN</translation>
+    </message>
+    <message>
+        <source>WIDGET_ACCESSIBLE_NAME</source>
+        <translation>Nimbara-Wetter</translation>
+    </message>
+    <message>
+        <source>UPDATING_ACCESSIBLE_NAME</source>
+        <translation>Das Wetter wird aktualisiert</translation>
+    </message>
+    <message>
+        <source>UNLOCK_ACCESSIBLE_NAME</source>
+        <translation>Widget entsperren</translation>
+    </message>
+    <message>
+        <source>LOCK_ACCESSIBLE_NAME</source>
+        <translation>Widget sperren</translation>
+    </message>
+    <message>
+        <source>CHART_ACCESSIBLE_NAME</source>
+        <translation>Vorhersage für die nächsten 24 Stunden</translation>
+    </message>
+    <message>
+        <source>CHART_DESCRIPTION_RANGE</source>
+        <translation>Von %1 bis %2: am kältesten %3 um %4, am wärmsten %5 um %6.</translation>
+    </message>
+    <message>
+        <source>CHART_DESCRIPTION_DRY</source>
+        <translation>Kein Niederschlag erwartet.</translation>
+    </message>
+    <message>
+        <source>CHART_DESCRIPTION_RAIN</source>
+        <translation>Niederschlag ab %1, insgesamt %2 mm.</translation>
+    </message>
+    <message>
+        <source>CHART_DESCRIPTION_CHANCE</source>
+        <translation>Niederschlagswahrscheinlichkeit bis %1 %.</translation>
+    </message>
+    <message>
+        <source>LINES_ACCESSIBLE_NAME</source>
+        <translation>Uhrzeit, Wetter und Ort</translation>
+    </message>
+    <message>
+        <source>CHOOSE_PLACE_CLEAR</source>
+        <translation>Leeren</translation>
     </message>
 </context>
 </TS>

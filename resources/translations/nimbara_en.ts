@@ -61,7 +61,7 @@
     </message>
     <message>
         <source>LOCATION_SERVICES_ENABLE</source>
-        <translation>TURN ON LOCATION SERVICES</translation>
+        <translation>RIGHT-CLICK TO CHOOSE A PLACE</translation>
     </message>
     <message>
         <source>LOCATION_DENIED_TITLE</source>
@@ -73,7 +73,7 @@
     </message>
     <message>
         <source>STEP_1</source>
-        <translation>Nimbara sits on your desktop below your windows and shows the time, the weather and the place. Point at it to see the lock button.</translation>
+        <translation>Nimbara sits on your desktop below your windows and shows the time, the weather and the place. Point at it to see the lock button. Right-click it for its menu: Location › Choose a place… sets the place by name.</translation>
     </message>
     <message>
         <source>STEP_2</source>
@@ -294,6 +294,50 @@
     <message>
         <source>LOCATION_UNKNOWN_SUBTITLE</source>
         <translation>CHOOSE A PLACE IN THE MENU</translation>
+    </message>
+    <message>
+        <source>WIDGET_ACCESSIBLE_NAME</source>
+        <translation>Nimbara weather</translation>
+    </message>
+    <message>
+        <source>UPDATING_ACCESSIBLE_NAME</source>
+        <translation>Updating the weather</translation>
+    </message>
+    <message>
+        <source>UNLOCK_ACCESSIBLE_NAME</source>
+        <translation>Unlock the widget</translation>
+    </message>
+    <message>
+        <source>LOCK_ACCESSIBLE_NAME</source>
+        <translation>Lock the widget</translation>
+    </message>
+    <message>
+        <source>CHART_ACCESSIBLE_NAME</source>
+        <translation>Forecast for the next 24 hours</translation>
+    </message>
+    <message>
+        <source>CHART_DESCRIPTION_RANGE</source>
+        <translation>From %1 to %2: lowest %3 at %4, highest %5 at %6.</translation>
+    </message>
+    <message>
+        <source>CHART_DESCRIPTION_DRY</source>
+        <translation>No precipitation expected.</translation>
+    </message>
+    <message>
+        <source>CHART_DESCRIPTION_RAIN</source>
+        <translation>Precipitation from %1, %2 mm in all.</translation>
+    </message>
+    <message>
+        <source>CHART_DESCRIPTION_CHANCE</source>
+        <translation>Chance of precipitation up to %1%.</translation>
+    </message>
+    <message>
+        <source>LINES_ACCESSIBLE_NAME</source>
+        <translation>Time, weather and place</translation>
+    </message>
+    <message>
+        <source>CHOOSE_PLACE_CLEAR</source>
+        <translation>Clear</translation>
     </message>
 </context>
 </TS>

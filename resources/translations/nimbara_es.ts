@@ -61,7 +61,7 @@
     </message>
     <message>
         <source>LOCATION_SERVICES_ENABLE</source>
-        <translation>ACTIVE LA UBICACIÓN</translation>
+        <translation>CLIC DERECHO PARA ELEGIR UN LUGAR</translation>
     </message>
     <message>
         <source>LOCATION_DENIED_TITLE</source>
@@ -73,7 +73,7 @@
     </message>
     <message>
         <source>STEP_1</source>
-        <translation>Nimbara se coloca en el escritorio, debajo de sus ventanas, y muestra la hora, el tiempo y el lugar. Pase el puntero por encima para ver el botón de bloqueo.</translation>
+        <translation>Nimbara se coloca en el escritorio, debajo de sus ventanas, y muestra la hora, el tiempo y el lugar. Pase el puntero por encima para ver el botón de bloqueo. Con un clic derecho se abre su menú: Ubicación › Elegir un lugar… fija el lugar por su nombre.</translation>
     </message>
     <message>
         <source>STEP_2</source>
@@ -294,6 +294,50 @@
     <message>
         <source>LOCATION_UNKNOWN_SUBTITLE</source>
         <translation>ELIJA UN LUGAR EN EL MENÚ</translation>
+    </message>
+    <message>
+        <source>WIDGET_ACCESSIBLE_NAME</source>
+        <translation>Tiempo de Nimbara</translation>
+    </message>
+    <message>
+        <source>UPDATING_ACCESSIBLE_NAME</source>
+        <translation>Actualizando el tiempo</translation>
+    </message>
+    <message>
+        <source>UNLOCK_ACCESSIBLE_NAME</source>
+        <translation>Desbloquear el widget</translation>
+    </message>
+    <message>
+        <source>LOCK_ACCESSIBLE_NAME</source>
+        <translation>Bloquear el widget</translation>
+    </message>
+    <message>
+        <source>CHART_ACCESSIBLE_NAME</source>
+        <translation>Previsión para las próximas 24 horas</translation>
+    </message>
+    <message>
+        <source>CHART_DESCRIPTION_RANGE</source>
+        <translation>De %1 a %2: mínima de %3 a las %4, máxima de %5 a las %6.</translation>
+    </message>
+    <message>
+        <source>CHART_DESCRIPTION_DRY</source>
+        <translation>No se esperan precipitaciones.</translation>
+    </message>
+    <message>
+        <source>CHART_DESCRIPTION_RAIN</source>
+        <translation>Precipitaciones desde las %1, %2 mm en total.</translation>
+    </message>
+    <message>
+        <source>CHART_DESCRIPTION_CHANCE</source>
+        <translation>Probabilidad de precipitación de hasta el %1 %.</translation>
+    </message>
+    <message>
+        <source>LINES_ACCESSIBLE_NAME</source>
+        <translation>Hora, tiempo y lugar</translation>
+    </message>
+    <message>
+        <source>CHOOSE_PLACE_CLEAR</source>
+        <translation>Borrar</translation>
     </message>
 </context>
 </TS>

@@ -61,7 +61,7 @@
     </message>
     <message>
         <source>LOCATION_SERVICES_ENABLE</source>
-        <translation>ACTIVEZ LA LOCALISATION</translation>
+        <translation>CLIC DROIT POUR CHOISIR UN LIEU</translation>
     </message>
     <message>
         <source>LOCATION_DENIED_TITLE</source>
@@ -73,7 +73,7 @@
     </message>
     <message>
         <source>STEP_1</source>
-        <translation>Nimbara se place sur votre bureau, sous vos fenêtres, et affiche l’heure, la météo et le lieu. Survolez-le pour voir le bouton de verrouillage.</translation>
+        <translation>Nimbara se place sur votre bureau, sous vos fenêtres, et affiche l’heure, la météo et le lieu. Survolez-le pour voir le bouton de verrouillage. Un clic droit ouvre son menu : Position › Choisir un lieu… fixe le lieu par son nom.</translation>
     </message>
     <message>
         <source>STEP_2</source>
@@ -294,6 +294,50 @@
     <message>
         <source>LOCATION_UNKNOWN_SUBTITLE</source>
         <translation>CHOISISSEZ UN LIEU DANS LE MENU</translation>
+    </message>
+    <message>
+        <source>WIDGET_ACCESSIBLE_NAME</source>
+        <translation>Météo Nimbara</translation>
+    </message>
+    <message>
+        <source>UPDATING_ACCESSIBLE_NAME</source>
+        <translation>Mise à jour de la météo</translation>
+    </message>
+    <message>
+        <source>UNLOCK_ACCESSIBLE_NAME</source>
+        <translation>Déverrouiller le widget</translation>
+    </message>
+    <message>
+        <source>LOCK_ACCESSIBLE_NAME</source>
+        <translation>Verrouiller le widget</translation>
+    </message>
+    <message>
+        <source>CHART_ACCESSIBLE_NAME</source>
+        <translation>Prévisions des prochaines 24 heures</translation>
+    </message>
+    <message>
+        <source>CHART_DESCRIPTION_RANGE</source>
+        <translation>De %1 à %2 : minimum %3 à %4, maximum %5 à %6.</translation>
+    </message>
+    <message>
+        <source>CHART_DESCRIPTION_DRY</source>
+        <translation>Aucune précipitation prévue.</translation>
+    </message>
+    <message>
+        <source>CHART_DESCRIPTION_RAIN</source>
+        <translation>Précipitations à partir de %1, %2 mm au total.</translation>
+    </message>
+    <message>
+        <source>CHART_DESCRIPTION_CHANCE</source>
+        <translation>Probabilité de précipitations jusqu’à %1 %.</translation>
+    </message>
+    <message>
+        <source>LINES_ACCESSIBLE_NAME</source>
+        <translation>Heure, météo et lieu</translation>
+    </message>
+    <message>
+        <source>CHOOSE_PLACE_CLEAR</source>
+        <translation>Effacer</translation>
     </message>
 </context>
 </TS>

@@ -61,7 +61,7 @@
     </message>
     <message>
         <source>LOCATION_SERVICES_ENABLE</source>
-        <translation>ВКЛЮЧИТЕ ГЕОЛОКАЦИЮ</translation>
+        <translation>ПРАВЫЙ ЩЕЛЧОК — ВЫБОР МЕСТА</translation>
     </message>
     <message>
         <source>LOCATION_DENIED_TITLE</source>
@@ -73,7 +73,7 @@
     </message>
     <message>
         <source>STEP_1</source>
-        <translation>Nimbara располагается на рабочем столе под окнами и показывает время, погоду и место. Наведите на него указатель, чтобы увидеть кнопку замка.</translation>
+        <translation>Nimbara располагается на рабочем столе под окнами и показывает время, погоду и место. Наведите на него указатель, чтобы увидеть кнопку замка. Щелчок правой кнопкой открывает его меню: Местоположение › Выбрать место… задаёт место по названию.</translation>
     </message>
     <message>
         <source>STEP_2</source>
@@ -294,6 +294,50 @@
     <message>
         <source>LOCATION_UNKNOWN_SUBTITLE</source>
         <translation>ВЫБЕРИТЕ МЕСТО В МЕНЮ</translation>
+    </message>
+    <message>
+        <source>WIDGET_ACCESSIBLE_NAME</source>
+        <translation>Погода Nimbara</translation>
+    </message>
+    <message>
+        <source>UPDATING_ACCESSIBLE_NAME</source>
+        <translation>Обновление погоды</translation>
+    </message>
+    <message>
+        <source>UNLOCK_ACCESSIBLE_NAME</source>
+        <translation>Разблокировать виджет</translation>
+    </message>
+    <message>
+        <source>LOCK_ACCESSIBLE_NAME</source>
+        <translation>Заблокировать виджет</translation>
+    </message>
+    <message>
+        <source>CHART_ACCESSIBLE_NAME</source>
+        <translation>Прогноз на ближайшие 24 часа</translation>
+    </message>
+    <message>
+        <source>CHART_DESCRIPTION_RANGE</source>
+        <translation>С %1 до %2: минимум %3 в %4, максимум %5 в %6.</translation>
+    </message>
+    <message>
+        <source>CHART_DESCRIPTION_DRY</source>
+        <translation>Осадков не ожидается.</translation>
+    </message>
+    <message>
+        <source>CHART_DESCRIPTION_RAIN</source>
+        <translation>Осадки с %1, всего %2 мм.</translation>
+    </message>
+    <message>
+        <source>CHART_DESCRIPTION_CHANCE</source>
+        <translation>Вероятность осадков до %1%.</translation>
+    </message>
+    <message>
+        <source>LINES_ACCESSIBLE_NAME</source>
+        <translation>Время, погода и место</translation>
+    </message>
+    <message>
+        <source>CHOOSE_PLACE_CLEAR</source>
+        <translation>Очистить</translation>
     </message>
 </context>
 </TS>

@@ -82,6 +82,7 @@ private slots:
     void chooser_clickPicksAndShortTextAsksNothing();
     void silentService_chooserGoesOnAndANewSearchCancelsTheOld();
     void silentService_approximatePlaceGoesOn();
+    void chooser_downAndUpMoveBetweenFieldAndPlaces();
 
 private:
     QTemporaryDir m_home;
@@ -285,6 +286,44 @@ void TestLocationMenu::silentService_approximatePlaceGoesOn()
     QVERIFY(timerFiresWhile(
         [&] { return m_server.requests().size() == 1 && !source->retryTimer()->isActive(); }));
     QCOMPARE(interface.window()->ui->title->text(), localized("UPDATING_WEATHER"));
+}
+
+void TestLocationMenu::chooser_downAndUpMoveBetweenFieldAndPlaces()
+{
+    MainInterface interface;
+    WXPlaceChooser *chooser = interface.placeChooser();
+    auto *field = chooser->findChild<QLineEdit *>(QStringLiteral("searchField"));
+    auto *results = chooser->findChild<QListWidget *>(QStringLiteral("results"));
+    chooser->showEmpty();
+    QVERIFY(QTest::qWaitForWindowActive(chooser));
+
+    // Nothing to move to yet: Down stays in the field.
+    QTest::keyClick(field, Qt::Key_Down);
+    QVERIFY(field->hasFocus());
+
+    m_server.setReply(LoopbackServer::answer(200, kPlacesAnswer));
+    QTest::keyClicks(field, QStringLiteral("par"));
+    chooser->search();
+    QTRY_COMPARE(results->count(), 3);
+    QTest::keyClick(field, Qt::Key_Down);
+    QVERIFY(results->hasFocus());
+    QCOMPARE(results->currentRow(), 0);
+    QTest::keyClick(results, Qt::Key_Down);
+    QCOMPARE(results->currentRow(), 1);
+    QTest::keyClick(results, Qt::Key_Up);
+    QCOMPARE(results->currentRow(), 0);
+    // Up from the first place goes back to the field, the text kept for more typing.
+    QTest::keyClick(results, Qt::Key_Up);
+    QVERIFY(field->hasFocus());
+    QCOMPARE(field->text(), QStringLiteral("par"));
+
+    // Down again comes back to where the list was; Enter there picks that place.
+    QTest::keyClick(field, Qt::Key_Down);
+    QTest::keyClick(results, Qt::Key_Down);
+    QCOMPARE(results->currentRow(), 1);
+    QTest::keyClick(results, Qt::Key_Return);
+    QVERIFY(!chooser->isVisible());
+    QCOMPARE(setting(key::positionSource), QStringLiteral("fixed:33.66094,-95.55551"));
 }
 
 QTEST_MAIN(TestLocationMenu)

@@ -76,6 +76,8 @@ private slots:
     void send_failureKeepsTextsAndSaysSo();
     void message_limitStopsTheSendAndShowsTheCount();
     void longestForm_fitsWhatTheServiceTakes();
+    void enter_sendsOnlyACompleteForm_data();
+    void enter_sendsOnlyACompleteForm();
 
 private:
     std::unique_ptr<LoopbackServer> server;
@@ -233,6 +235,43 @@ void TestFeedbackWindow::send_postsAndEmptiesFields()
     // The emptied form cannot be sent again.
     QVERIFY(!form.sendButton->isEnabled());
     QVERIFY(form.notice->isHidden());
+}
+
+void TestFeedbackWindow::enter_sendsOnlyACompleteForm_data()
+{
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("focus"); // the field Enter is pressed in
+    QTest::addColumn<bool>("sent");
+
+    QTest::newRow("complete, address field")
+        << QStringLiteral("Nice widget") << QStringLiteral("emailField") << true;
+    QTest::newRow("complete, name field")
+        << QStringLiteral("Nice widget") << QStringLiteral("nameField") << true;
+    // The send button is off: Enter does nothing.
+    QTest::newRow("no message") << QString() << QStringLiteral("emailField") << false;
+    // In the message, Enter is a new line.
+    QTest::newRow("complete, message field")
+        << QStringLiteral("Nice widget") << QStringLiteral("messageField") << false;
+}
+
+void TestFeedbackWindow::enter_sendsOnlyACompleteForm()
+{
+    QFETCH(QString, message);
+    QFETCH(QString, focus);
+    QFETCH(bool, sent);
+
+    WXFeedbackWindow window;
+    Form form(window);
+    window.show();
+    form.type(QStringLiteral("Jane"), QStringLiteral("jane@example.com"), message);
+    QWidget *field = window.findChild<QWidget *>(focus);
+    field->setFocus();
+
+    QTest::keyClick(field, Qt::Key_Return);
+    QCOMPARE(server->requests().size(), sent ? 1 : 0);
+    QCOMPARE(window.isVisible(), !sent);
+    if (field == form.messageField)
+        QCOMPARE(form.messageField->toPlainText(), message + QLatin1Char('\n'));
 }
 
 void TestFeedbackWindow::send_failureKeepsTextsAndSaysSo_data()

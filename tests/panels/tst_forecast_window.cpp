@@ -3,6 +3,7 @@
 #include "Localized.h"
 #include "WXForecastWindow.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QIcon>
 #include <QImage>
@@ -32,6 +33,7 @@ private slots:
     void anyOffset_drawsTheChartAndSaysWhen_data();
     void anyOffset_drawsTheChartAndSaysWhen();
     void units_switchTheChartAndTheHeader();
+    void chart_describesItselfToScreenReaders();
     void header_saysWhenTheReadingIsOld_data();
     void header_saysWhenTheReadingIsOld();
     void dataWithoutForecast_showsWhatThereIs();
@@ -155,6 +157,43 @@ void TestForecastWindow::units_switchTheChartAndTheHeader()
     QCOMPARE(chart->layout().minimum, 50);
     QCOMPARE(chart->layout().maximum, 59);
     QCOMPARE(panel.todayText(), QStringLiteral("High 70° · Low 30°"));
+}
+
+void TestForecastWindow::chart_describesItselfToScreenReaders()
+{
+    WXForecastWindow panel;
+    auto *chart = panel.findChild<ForecastChart *>();
+    QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(chart);
+    QVERIFY(accessible);
+    QCOMPARE(accessible->role(), QAccessible::Chart);
+    QCOMPARE(accessible->text(QAccessible::Name), QStringLiteral("Forecast for the next 24 hours"));
+    QCOMPARE(accessible->text(QAccessible::Description), QStringLiteral("No forecast yet"));
+
+    // The description follows the data and the unit. The highest is the first hour that reaches it;
+    // the fifth hour's rain has no probability, so the chance is the fourth's.
+    panel.setWeather(data(), true);
+    QCOMPARE(
+        accessible->text(QAccessible::Description),
+        QStringLiteral("From 12:00 to 11:00: lowest 10° at 12:00, highest 15° at 17:00. Precipitation from "
+                       "15:00, 7.0 mm in all. Chance of precipitation up to 80%."));
+    panel.setWeather(data(), false);
+    QVERIFY2(
+        accessible->text(QAccessible::Description)
+            .startsWith(QStringLiteral("From 12:00 to 11:00: lowest 50° at 12:00, highest 59° at 17:00.")),
+        qPrintable(accessible->text(QAccessible::Description)));
+
+    // Dry hours say so.
+    QVariantMap dry = data().toMap();
+    QVariantList hours = dry.value(QStringLiteral("hourly")).toList();
+    for (QVariant &hour : hours) {
+        QVariantMap map = hour.toMap();
+        map[QStringLiteral("precipitation")] = 0;
+        hour = map;
+    }
+    dry[QStringLiteral("hourly")] = hours;
+    panel.setWeather(dry, true);
+    QVERIFY(
+        accessible->text(QAccessible::Description).endsWith(QStringLiteral(" No precipitation expected.")));
 }
 
 void TestForecastWindow::header_saysWhenTheReadingIsOld_data()

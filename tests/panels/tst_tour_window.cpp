@@ -3,6 +3,7 @@
 
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 
 using nimbara::installTranslations;
@@ -20,6 +21,9 @@ private slots:
     void userClose_keepsWindowAndStep();
     void showFromStart_returnsToStepOne();
     void goneStep_leavesContentAlone();
+    void stepOne_pointsToTheLocationMenu_data();
+    void stepOne_pointsToTheLocationMenu();
+    void firstShow_centresOnTheWidgetsScreen();
 };
 
 void TestTourWindow::cleanup()
@@ -47,7 +51,8 @@ void TestTourWindow::load_showsStepOneWithTexts_data()
                QStringLiteral("Kurze Einführung"),
                QStringLiteral(
                    "Nimbara liegt auf Ihrem Schreibtisch unter Ihren Fenstern und zeigt Uhrzeit, Wetter und "
-                   "Ort. Zeigen Sie darauf, um den Schloss-Knopf zu sehen."),
+                   "Ort. Zeigen Sie darauf, um den Schloss-Knopf zu sehen. Ein Rechtsklick öffnet sein Menü: "
+                   "Unter Standort › Ort wählen… legen Sie den Ort mit seinem Namen fest."),
                QStringLiteral(
                    "Entsperren Sie das Widget, um es zu verschieben, zu vergrößern und Farbe, Einheit, Uhr, "
                    "Ort und Ausrichtung zu wählen. Sperren Sie es wieder, damit es an seinem Platz bleibt."),
@@ -156,6 +161,49 @@ void TestTourWindow::goneStep_leavesContentAlone()
     QTest::mouseClick(tour.nextButtonStep1, Qt::LeftButton);
     QCOMPARE(tour.contentView(), tour.step1.data());
     QVERIFY(tour.isVisible());
+}
+
+void TestTourWindow::stepOne_pointsToTheLocationMenu_data()
+{
+    QTest::addColumn<QString>("locale");
+    for (const char *locale : {"en_US", "de_DE", "fr_FR", "es_ES", "ru_RU"})
+        QTest::newRow(locale) << QString::fromLatin1(locale);
+}
+
+void TestTourWindow::stepOne_pointsToTheLocationMenu()
+{
+    QFETCH(QString, locale);
+    QVERIFY(!installTranslations(QLocale(locale)).isEmpty());
+
+    // Without a location service, the place is chosen by hand: the first step names the menu items
+    // by their titles in the same language, and the place line points to the menu.
+    WXTourWindow tour;
+    const QString step = tour.textStep1->text();
+    const QString submenu = nimbara::localized("LOCATION_MENU");
+    const QString item = nimbara::localized("LOCATION_CHOOSE_MENU");
+    QVERIFY2(step.contains(submenu + QStringLiteral(" › ") + item), qPrintable(step));
+    QVERIFY(nimbara::localized("LOCATION_SERVICES_ENABLE") != QLatin1String("LOCATION_SERVICES_ENABLE"));
+}
+
+void TestTourWindow::firstShow_centresOnTheWidgetsScreen()
+{
+    QWidget widget;
+    widget.setGeometry(40, 30, 680, 172);
+    WXTourWindow tour;
+    tour.setAnchor(&widget);
+    tour.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&tour));
+    const QPoint middle = widget.screen()->availableGeometry().center();
+    // The window manager's frame is not known before the first show: within its margins.
+    const QPoint centre = tour.frameGeometry().center();
+    QVERIFY2((centre - middle).manhattanLength() <= 4,
+             qPrintable(QStringLiteral("%1,%2").arg(centre.x()).arg(centre.y())));
+
+    // Put elsewhere, it opens there again.
+    tour.move(20, 20);
+    tour.close();
+    tour.showFromStart();
+    QCOMPARE(tour.pos(), QPoint(20, 20));
 }
 
 QTEST_MAIN(TestTourWindow)

@@ -10,6 +10,7 @@
 #include "TrackingArea.h"
 #include "WindowLevel.h"
 
+#include <QApplication>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -89,6 +90,7 @@ private slots:
     void lockButton_twiceRestoresEveryLockedValue();
     void lockButton_unlockedWidgetDragsByBackground();
     void lockButton_lockedStripTakesNoPresses();
+    void lockButton_keyboardAndScreenReaderFollowTheState();
     void hover_showsAndHidesLockButton_data();
     void hover_showsAndHidesLockButton();
     void hover_regionFollowsRestoredFrame();
@@ -379,6 +381,46 @@ void TestLockMode::lockButton_lockedStripTakesNoPresses()
     QTest::mouseClick(handle, Qt::LeftButton, {}, onColor);
     QCOMPARE(SettingsStore::boolForKey(key::whiteColor), false);
     QCOMPARE(window->frame(), QRectF(100, 100, 680, 172));
+}
+
+void TestLockMode::lockButton_keyboardAndScreenReaderFollowTheState()
+{
+    SettingsStore::setBool(key::whiteColor, true);
+    const auto window = showWindow();
+    QVERIFY(window);
+    const Ui::WXDesktopWindow &ui = *window->ui;
+    QCOMPARE(window->accessibleName(), QStringLiteral("Nimbara weather"));
+    QVERIFY(!ui.progressIndicator->accessibleName().isEmpty());
+    const QString title = ui.lockButton->text();
+    QCOMPARE(title, localized("LOCK_BUTTON"));
+    const QList<QPushButton *> settings = {ui.reloadButton, ui.colorButton, ui.dateButton, ui.locationButton,
+                                           ui.alignButton};
+
+    // Locked: the invisible strip is out of the keyboard's reach; the lock button says it unlocks.
+    QCOMPARE(ui.lockButton->accessibleName(), QStringLiteral("Unlock the widget"));
+    for (QPushButton *button : settings)
+        QCOMPARE(button->focusPolicy(), Qt::NoFocus);
+
+    // Unlocked: Tab reaches the setting buttons and Space presses the one in focus.
+    window->didPressLockButton(nullptr);
+    Animator::finishAll();
+    QCOMPARE(ui.lockButton->accessibleName(), QStringLiteral("Lock the widget"));
+    QCOMPARE(ui.lockButton->text(), title);
+    window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window.get()));
+    QTest::keyClick(window.get(), Qt::Key_Tab);
+    QWidget *focused = QApplication::focusWidget();
+    QVERIFY(focused && settings.contains(qobject_cast<QPushButton *>(focused)));
+    ui.colorButton->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(ui.colorButton, Qt::Key_Space);
+    QCOMPARE(SettingsStore::boolForKey(key::whiteColor), false);
+
+    // Locked again, the focus leaves the strip.
+    window->didPressLockButton(nullptr);
+    QCOMPARE(ui.lockButton->accessibleName(), QStringLiteral("Unlock the widget"));
+    QVERIFY(!ui.colorButton->hasFocus());
+    for (QPushButton *button : settings)
+        QCOMPARE(button->focusPolicy(), Qt::NoFocus);
 }
 
 void TestLockMode::hover_showsAndHidesLockButton_data()
