@@ -54,6 +54,7 @@ files=(
   /usr/share/doc/nimbara-weatherd-ipdb/changelog.gz
   /usr/share/nimbara/cities1000.txt
   /usr/share/applications/nimbara.desktop
+  /usr/share/metainfo/org.example.nimbara.metainfo.xml
   /usr/share/icons/hicolor/scalable/apps/nimbara.svg
   /usr/lib/systemd/user/nimbara-weatherd.service
   /usr/lib/systemd/system/nimbara-weatherd@.service
@@ -83,6 +84,12 @@ grep -q '^ExecStart=/usr/bin/nimbara-weatherd --listen 127.0.0.1 --port %i ' /us
 if command -v desktop-file-validate >/dev/null; then
   desktop-file-validate /usr/share/applications/nimbara.desktop || fail "the launcher is not a valid desktop entry"
 fi
+if command -v appstreamcli >/dev/null; then
+  appstreamcli validate --no-net /usr/share/metainfo/org.example.nimbara.metainfo.xml ||
+    fail "the AppStream metainfo is not valid"
+fi
+# The installed program answers its command line without a display.
+env -u DISPLAY -u WAYLAND_DISPLAY nimbara --version | grep -q '^nimbara [0-9]' || fail "nimbara --version does not answer"
 echo "all ${#files[@]} files and 8 icon sizes in place"
 
 echo "== the installed service"
