@@ -1,13 +1,14 @@
 // Shows where the keyboard's focus is, on the X display in the given language, and saves a PNG of
 // each: the unlocked widget with the focus on a setting button, and the place chooser with the
 // focus moved by Down from the search field onto the first place (places from a loopback stand-in
-// of the service). scripts/screenshot-focus.sh runs it under Xvfb.
+// of the service). scripts/screenshot-panels.sh runs it under Xvfb with a window manager.
 //   focus_screenshot <language> <output folder>
 #include "Animator.h"
 #include "BundleInfo.h"
 #include "FakeLocationSource.h"
 #include "Localized.h"
 #include "LoopbackServer.h"
+#include "ScreenGrab.h"
 #include "WXDesktopWindow.h"
 #include "WXDesktopWindowUi.h"
 #include "WXPlaceChooser.h"
@@ -28,22 +29,8 @@
 
 namespace {
 
-void settle(int milliseconds = 400)
-{
-    QEventLoop loop;
-    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
-bool save(const QRect &area, const QString &path)
-{
-    settle();
-    const QPixmap shot =
-        QGuiApplication::primaryScreen()->grabWindow(0, area.x(), area.y(), area.width(), area.height());
-    const bool saved = shot.save(path);
-    std::printf("%s %s\n", saved ? "saved" : "FAILED", qPrintable(path));
-    return saved;
-}
+using screen_grab::save;
+using screen_grab::settle;
 
 const QByteArray kPlaces =
     R"({"status":"ok","data":{"places":[)"

@@ -9,6 +9,7 @@
 #include "LoopbackServer.h"
 #include "MainInterface.h"
 #include "Menus.h"
+#include "ScreenGrab.h"
 #include "SettingsStore.h"
 #include "WXAppDelegate.h"
 #include "WXDesktopWindow.h"
@@ -35,22 +36,8 @@ using namespace nimbara;
 
 namespace {
 
-void settle(int milliseconds = 400)
-{
-    QEventLoop loop;
-    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
-bool save(const QRect &area, const QString &path)
-{
-    settle();
-    const QPixmap shot =
-        QGuiApplication::primaryScreen()->grabWindow(0, area.x(), area.y(), area.width(), area.height());
-    const bool saved = shot.save(path);
-    std::printf("%s %s\n", saved ? "saved" : "FAILED", qPrintable(path));
-    return saved;
-}
+using screen_grab::save;
+using screen_grab::settle;
 
 // The service, started as its user starts it, once its place search is ready: "127.0.0.1:PORT".
 QString startService(QProcess &service, const QTemporaryDir &dir, const QString &providerUrl)
