@@ -6,6 +6,8 @@
 
 #include <QAccessibleWidget>
 
+#include <QPointer>
+
 using namespace nimbara;
 
 // What a screen reader finds in the widget. Its elements are laid side by side in one view, as the
@@ -26,75 +28,62 @@ WXDesktopWindow *widgetOfElement(QObject *element)
     return widgetOfView(element ? element->parent() : nullptr);
 }
 
-int indexIn(const QList<QWidget *> &widgets, const QAccessibleInterface *child)
-{
-    return child ? int(widgets.indexOf(qobject_cast<QWidget *>(child->object()))) : -1;
-}
-
-class ViewAccessible : public QAccessibleWidget
+// A part of the widget whose children, for a screen reader, are the elements it lists, in order.
+// The elements are held weakly: the window's form is gone before its elements are, and a screen
+// reader may still ask while they go.
+class ListingAccessible : public QAccessibleWidget
 {
 public:
-    ViewAccessible(QWidget *view, WXDesktopWindow *window)
-        : QAccessibleWidget(view, QAccessible::Client)
-        , m_window(window)
+    ListingAccessible(QWidget *widget, QAccessible::Role role, const QList<QWidget *> &elements)
+        : QAccessibleWidget(widget, role)
+        , m_elements(elements.begin(), elements.end())
     {}
 
-    int childCount() const override { return int(children().size()); }
+    int childCount() const override { return int(elements().size()); }
     QAccessibleInterface *child(int index) const override
     {
-        const QList<QWidget *> all = children();
+        const QList<QWidget *> all = elements();
         return index >= 0 && index < all.size() ? QAccessible::queryAccessibleInterface(all[index]) : nullptr;
     }
-    int indexOfChild(const QAccessibleInterface *child) const override { return indexIn(children(), child); }
-
-private:
-    QList<QWidget *> children() const
+    int indexOfChild(const QAccessibleInterface *child) const override
     {
-        const Ui::WXDesktopWindow &ui = *m_window->ui;
-        return {ui.box, ui.buttons, ui.progressIndicator, ui.lockButton};
+        return child ? int(elements().indexOf(qobject_cast<QWidget *>(child->object()))) : -1;
     }
 
-    WXDesktopWindow *const m_window;
+private:
+    QList<QWidget *> elements() const
+    {
+        QList<QWidget *> present;
+        for (const QPointer<QWidget> &element : m_elements)
+            if (element)
+                present.append(element);
+        return present;
+    }
+
+    const QList<QPointer<QWidget>> m_elements;
 };
 
 // The backing box stands for the group: it lies behind the lines and has nothing to say itself.
-class LinesAccessible : public QAccessibleWidget
+class LinesAccessible : public ListingAccessible
 {
 public:
-    LinesAccessible(QWidget *box, WXDesktopWindow *window)
-        : QAccessibleWidget(box, QAccessible::Grouping)
-        , m_window(window)
+    LinesAccessible(QWidget *box, const Ui::WXDesktopWindow &ui)
+        : ListingAccessible(box, QAccessible::Grouping, {ui.date, ui.title, ui.subtitle})
     {}
 
     QString text(QAccessible::Text kind) const override
     {
         return kind == QAccessible::Name ? localized("LINES_ACCESSIBLE_NAME") : QAccessibleWidget::text(kind);
     }
-    int childCount() const override { return int(lines().size()); }
-    QAccessibleInterface *child(int index) const override
-    {
-        const QList<QWidget *> all = lines();
-        return index >= 0 && index < all.size() ? QAccessible::queryAccessibleInterface(all[index]) : nullptr;
-    }
-    int indexOfChild(const QAccessibleInterface *child) const override { return indexIn(lines(), child); }
-
-private:
-    QList<QWidget *> lines() const
-    {
-        const Ui::WXDesktopWindow &ui = *m_window->ui;
-        return {ui.date, ui.title, ui.subtitle};
-    }
-
-    WXDesktopWindow *const m_window;
 };
 
 // A line reads as its text, inside the group.
 class LineAccessible : public QAccessibleWidget
 {
 public:
-    LineAccessible(TextLine *line, WXDesktopWindow *window)
+    LineAccessible(TextLine *line, QWidget *group)
         : QAccessibleWidget(line, QAccessible::StaticText)
-        , m_window(window)
+        , m_group(group)
     {}
 
     QString text(QAccessible::Text kind) const override
@@ -105,11 +94,11 @@ public:
     }
     QAccessibleInterface *parent() const override
     {
-        return QAccessible::queryAccessibleInterface(m_window->ui->box);
+        return m_group ? QAccessible::queryAccessibleInterface(m_group) : QAccessibleWidget::parent();
     }
 
 private:
-    WXDesktopWindow *const m_window;
+    const QPointer<QWidget> m_group;
 };
 
 QAccessibleInterface *widgetAccessible(const QString &className, QObject *object)
@@ -121,14 +110,17 @@ QAccessibleInterface *widgetAccessible(const QString &className, QObject *object
     if (className == QLatin1String(WXDesktopWindow::staticMetaObject.className()))
         return new QAccessibleWidget(widget, QAccessible::Window);
     if (className == QLatin1String("QWidget")) {
-        if (WXDesktopWindow *window = widgetOfView(object))
-            return new ViewAccessible(widget, window);
+        if (WXDesktopWindow *window = widgetOfView(object)) {
+            const Ui::WXDesktopWindow &ui = *window->ui;
+            return new ListingAccessible(widget, QAccessible::Client,
+                                         {ui.box, ui.buttons, ui.progressIndicator, ui.lockButton});
+        }
     } else if (className == QLatin1String(BackingBox::staticMetaObject.className())) {
         if (WXDesktopWindow *window = widgetOfElement(object))
-            return new LinesAccessible(widget, window);
+            return new LinesAccessible(widget, *window->ui);
     } else if (className == QLatin1String(TextLine::staticMetaObject.className())) {
         if (WXDesktopWindow *window = widgetOfElement(object))
-            return new LineAccessible(static_cast<TextLine *>(widget), window);
+            return new LineAccessible(static_cast<TextLine *>(widget), window->ui->box);
     }
     return nullptr;
 }

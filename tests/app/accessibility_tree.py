@@ -71,10 +71,16 @@ def main():
             time.sleep(0.1)
         else:
             fail("the application did not appear on the accessibility bus")
-        return check(app)
-    finally:
+        result = check(app)
+        # Ending while the screen reader's bus listens takes the windows down in order.
         program.stdin.close()
-        program.wait(timeout=30)
+        if program.wait(timeout=30) != 0:
+            fail(f"the program ended with status {program.returncode}")
+        return result
+    finally:
+        if program.poll() is None:
+            program.kill()
+            program.wait()
         launcher.terminate()
         launcher.wait(timeout=30)
 

@@ -3,9 +3,9 @@
 // accessibility_tree.py can read them as a screen reader does. Ends when its input closes.
 
 #include "BundleInfo.h"
-#include "FakeLocationSource.h"
 #include "ForecastFixture.h"
 #include "Localized.h"
+#include "OfflineWidget.h"
 #include "WXAboutWindow.h"
 #include "WXDesktopWindow.h"
 #include "WXFeedbackWindow.h"
@@ -34,14 +34,7 @@ int main(int argc, char *argv[])
     QLocale::setDefault(QLocale(QStringLiteral("en_US")));
 
     WXDesktopWindow widget;
-    widget.makeLocationSource = [](QObject *parent) {
-        return new FakeLocationSource(false, parent);
-    };
-    widget.isConnected = [] {
-        return false;
-    };
-    widget.awakeFromNib();
-    widget.setFrame(QRectF(20, 20, 680, 172), true);
+    startOffline(widget, QRectF(20, 20, 680, 172));
     WXTourWindow tour;
     WXAboutWindow about;
     WXFeedbackWindow feedback;

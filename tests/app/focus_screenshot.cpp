@@ -5,9 +5,9 @@
 //   focus_screenshot <language> <output folder>
 #include "Animator.h"
 #include "BundleInfo.h"
-#include "FakeLocationSource.h"
 #include "Localized.h"
 #include "LoopbackServer.h"
+#include "OfflineWidget.h"
 #include "ScreenGrab.h"
 #include "WXDesktopWindow.h"
 #include "WXDesktopWindowUi.h"
@@ -60,14 +60,7 @@ int main(int argc, char **argv)
     bool ok = true;
 
     WXDesktopWindow widget;
-    widget.makeLocationSource = [](QObject *parent) {
-        return new FakeLocationSource(false, parent);
-    };
-    widget.isConnected = [] {
-        return false;
-    };
-    widget.awakeFromNib();
-    widget.setFrame(QRectF(40, 40, 680, 172), true);
+    startOffline(widget, QRectF(40, 40, 680, 172));
     widget.show();
     widget.didPressLockButton(nullptr);
     nimbara::Animator::finishAll();
