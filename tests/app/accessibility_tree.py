@@ -51,7 +51,10 @@ def main():
         return 77
     if not os.environ.get("DBUS_SESSION_BUS_ADDRESS"):
         fail("run me inside dbus-run-session")
-    launcher = subprocess.Popen([LAUNCHER, "--launch-immediately"], stdout=subprocess.DEVNULL)
+    # Without DISPLAY the launcher leaves the X server's root window alone (it would name its bus
+    # there for every client of the shared test display); ours finds the bus on the session bus.
+    launcher_env = {k: v for k, v in os.environ.items() if k != "DISPLAY"}
+    launcher = subprocess.Popen([LAUNCHER, "--launch-immediately"], stdout=subprocess.DEVNULL, env=launcher_env)
     env = dict(os.environ, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", QT_QPA_PLATFORM="xcb", LANG="en_US.UTF-8",
                LANGUAGE="en_US")
     program = subprocess.Popen([sys.argv[1]], env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
