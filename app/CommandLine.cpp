@@ -52,6 +52,11 @@ bool CommandLine::isAutostart() const
     return m_action == Action::Run && m_parser.isSet(Autostart::launchArgument().mid(2));
 }
 
+QString CommandLine::qtOption(const QString &name) const
+{
+    return m_action == Action::Run ? m_parser.value(name) : QString();
+}
+
 QString CommandLine::output() const
 {
     // Without an application object Qt cannot name the program in the usage line.

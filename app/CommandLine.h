@@ -18,6 +18,8 @@ public:
 
     Action action() const { return m_action; }
     bool isAutostart() const;
+    // The value of one of Qt's own options ("platform", "display", …); empty when not given.
+    QString qtOption(const QString &name) const;
 
     // What to print for the action (standard output for help and version, standard error for a
     // refusal, which adds the usage), and the exit status to end with: 0, or 2 for a refusal.

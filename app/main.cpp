@@ -35,11 +35,19 @@ int main(int argc, char *argv[])
     // The widget's place on the desktop is an X11 matter; Wayland sessions run it through XWayland.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "xcb");
-    // Started at login, the application may come before the X server does: wait for it, for a
-    // bounded time, instead of failing.
-    if (commandLine.isAutostart() && qgetenv("QT_QPA_PLATFORM") == "xcb" &&
-        !nimbara::Autostart::waitForDisplay(std::chrono::minutes(2)))
-        return 1;
+    // Qt's -platform wins over the variable, and -display names the X server as DISPLAY does.
+    const QString platform = commandLine.qtOption(QStringLiteral("platform"));
+    if ((platform.isEmpty() ? qEnvironmentVariable("QT_QPA_PLATFORM") : platform) == QLatin1String("xcb")) {
+        if (const QString display = commandLine.qtOption(QStringLiteral("display")); !display.isEmpty())
+            qputenv("DISPLAY", display.toLocal8Bit());
+        // Started at login, the application may come before the X server does: wait for it, for a
+        // bounded time, instead of failing. Otherwise no X server is an error said in one line,
+        // where Qt would abort with a core dump.
+        if (!nimbara::Autostart::waitForDisplay(commandLine.isAutostart()
+                                                    ? std::chrono::milliseconds(std::chrono::minutes(2))
+                                                    : std::chrono::milliseconds(0)))
+            return 1;
+    }
 
     QApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Nimbara"));

@@ -176,6 +176,8 @@ QString Autostart::execValue(const QStringList &arguments)
 bool Autostart::waitForDisplay(std::chrono::milliseconds limit, std::chrono::milliseconds interval)
 {
     const auto deadline = std::chrono::steady_clock::now() + limit;
+    const QString display = qEnvironmentVariableIsEmpty("DISPLAY") ? QStringLiteral("(DISPLAY is not set)")
+                                                                   : qEnvironmentVariable("DISPLAY");
     bool waiting = false;
     for (;;) {
         xcb_connection_t *connection = xcb_connect(nullptr, nullptr);
@@ -183,16 +185,16 @@ bool Autostart::waitForDisplay(std::chrono::milliseconds limit, std::chrono::mil
         xcb_disconnect(connection);
         if (connected) {
             if (waiting)
-                log(QStringLiteral("the X server answers on ") + qEnvironmentVariable("DISPLAY"));
+                log(QStringLiteral("the X server answers on ") + display);
             return true;
         }
         if (std::chrono::steady_clock::now() >= deadline) {
-            log(QStringLiteral("no X server answers on ") + qEnvironmentVariable("DISPLAY") +
+            log(QStringLiteral("no X server answers on ") + display +
                 QStringLiteral(" after %1 s").arg(limit.count() / 1000.0));
             return false;
         }
         if (!waiting)
-            log(QStringLiteral("waiting for the X server on ") + qEnvironmentVariable("DISPLAY"));
+            log(QStringLiteral("waiting for the X server on ") + display);
         waiting = true;
         std::this_thread::sleep_for(interval);
     }
