@@ -284,6 +284,13 @@ int changeBlacklist(Store &store, const std::string &text, bool add)
 
 int main(int argc, char **argv)
 {
+    // A log reader that went away must cost log lines, never the service: writes then fail with EPIPE.
+    ::signal(SIGPIPE, SIG_IGN);
+    // The lines still queued at the end are written, unless the reader stalls past a moment.
+    struct FlushLogAtEnd
+    {
+        ~FlushLogAtEnd() { flushLog(std::chrono::seconds(1)); }
+    } flushLogAtEnd;
     Options options;
     options.http.workerThreads = HttpOptions::defaultWorkerThreads();
     if (auto exitCode = parseOptions(argc, argv, options))
@@ -388,6 +395,8 @@ int main(int argc, char **argv)
     RegionNames regionNames("/usr/share/iso-codes/json", options.localeDir);
     PlacesService places(nullptr, {geocoder.get(), &placeNames, &regionNames, addressLocator.get()});
 
+    // The server's workers may be searching until it is gone: the index outlives it.
+    std::unique_ptr<PlaceSearch> placeSearch;
     HttpServer server(options.http);
     addRoutes(server, service, options.accessLog);
     if (auto proxies = TrustedProxies::parse(options.trustedProxies, ignored))
@@ -407,6 +416,11 @@ int main(int argc, char **argv)
     service.addMetrics(metrics);
     cache->addMetrics(metrics);
     upstream.addMetrics(metrics);
+    metrics.add("nimbara_log_lines_dropped_total",
+                "Log lines dropped because the log's reader fell behind or went away.",
+                Metrics::Type::counter, [](std::vector<Sample> &samples) {
+                    samples.push_back({"", {}, static_cast<double>(droppedLogLines())});
+                });
     std::unique_ptr<HttpServer> metricsServer;
     std::optional<ListenAddress> metricsAddress;
     if (!options.metricsListen.empty()) {
@@ -426,7 +440,6 @@ int main(int argc, char **argv)
         }
     }
 
-    std::unique_ptr<PlaceSearch> placeSearch;
     std::thread indexBuilder([&] {
         try {
             placeSearch = std::make_unique<PlaceSearch>(options.cities);

@@ -228,7 +228,6 @@ struct HttpServer::Impl
     std::unordered_map<Connection *, std::weak_ptr<Connection>> open;
 
     // Sessions refer to what is above, so these go first.
-    std::unique_ptr<net::thread_pool> workers;
     // Kept-alive connections live on the busy loops. A new connection is accepted and has its first
     // request answered on a front loop, whose queue holds only the new ones: with a thousand busy
     // connections, a new client would otherwise wait for a turn among all of them, twice.
@@ -238,6 +237,8 @@ struct HttpServer::Impl
     // The drain runs on the first front loop's thread.
     net::io_context &control = fronts.front()->context;
     net::steady_timer drainTime{control};
+    // Work still queued holds sessions, whose sockets belong to the loops: the workers go first.
+    std::unique_ptr<net::thread_pool> workers;
 };
 
 namespace {
@@ -710,6 +711,7 @@ HttpServer::~HttpServer()
     if (impl->workers) {
         impl->workers->stop();
         impl->workers->join();
+        impl->workers.reset();
     }
 }
 
