@@ -56,33 +56,45 @@ std::optional<Reading> WeatherCache::fetchCell(std::uint64_t key)
     }
 }
 
-std::optional<Reading> WeatherCache::reading(double latitude, double longitude)
+std::optional<Reading> WeatherCache::reading(double latitude, double longitude, const Admit &admit)
 {
     const auto key = cellKey(latitude, longitude);
     std::promise<std::optional<Reading>> promise;
     {
         std::unique_lock lock(mutex);
-        const auto current = now();
-        if (!entries.contains(key) && ++insertsSinceSweep >= sweepEvery)
-            dropExpired(current);
-        Entry &entry = entries[key];
-        if (auto held = heldValue(key, entry, current))
-            return held;
-        counts.misses.add();
-        if (entry.pending.valid()) {
-            auto pending = entry.pending;
-            ++waiting;
+        bool admitted = !admit;
+        for (bool first = true;; first = false) {
+            const auto current = now();
+            if (!entries.contains(key) && ++insertsSinceSweep >= sweepEvery)
+                dropExpired(current);
+            Entry &entry = entries[key];
+            if (auto held = heldValue(key, entry, current))
+                return held;
+            if (first)
+                counts.misses.add();
+            if (entry.pending.valid()) {
+                auto pending = entry.pending;
+                ++waiting;
+                lock.unlock();
+                auto result = pending.get();
+                lock.lock();
+                --waiting;
+                return result;
+            }
+            if (current < entry.retryAfter)
+                return std::nullopt;
+            if (admitted) {
+                entry.pending = promise.get_future().share();
+                break;
+            }
+            // The budget may ask Redis: not under the lock. Another caller may fill the cell meanwhile.
             lock.unlock();
-            auto result = pending.get();
+            if (!admit())
+                return std::nullopt;
+            admitted = true;
             lock.lock();
-            --waiting;
-            return result;
         }
-        if (current < entry.retryAfter)
-            return std::nullopt;
-        entry.pending = promise.get_future().share();
     }
-
     auto result = fetchCell(key);
     store(key, result, now());
     promise.set_value(result);

@@ -56,7 +56,11 @@ public:
     WeatherCache(const WeatherCache &) = delete;
     WeatherCache &operator=(const WeatherCache &) = delete;
 
-    virtual std::optional<Reading> reading(double latitude, double longitude);
+    // Asked by a caller that would make an upstream call itself, just before it does; a refusal gives
+    // nothing. A value held anywhere, or a call already in flight for the cell, asks nothing.
+    using Admit = std::function<bool()>;
+
+    virtual std::optional<Reading> reading(double latitude, double longitude, const Admit &admit = {});
     // The value held for the cell (fresh, or stale while a refresh is queued), never waiting for
     // an upstream call: nothing when there is none.
     virtual std::optional<Reading> cachedReading(double latitude, double longitude);

@@ -103,11 +103,9 @@ std::optional<Reply> WeatherService::gateReply(std::string_view query, bool mayF
     auto reading = cache.cachedReading(*latitude, *longitude);
     if (!reading && !mayFetch)
         return std::nullopt;
-    if (!reading) {
-        if (!upstreamBudgetAllows(clientAddress))
-            return errorReply(503, GateError::upstreamFailed);
-        reading = cache.reading(*latitude, *longitude);
-    }
+    if (!reading)
+        reading = cache.reading(*latitude, *longitude,
+                                [this, clientAddress] { return upstreamBudgetAllows(clientAddress); });
     if (!reading)
         return errorReply(503, GateError::upstreamFailed);
 

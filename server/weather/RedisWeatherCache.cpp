@@ -166,7 +166,7 @@ void RedisWeatherCache::unlockCell(std::uint64_t key, const std::string &token)
 }
 
 std::optional<Reading> RedisWeatherCache::fillLocked(std::uint64_t key, const std::string &token,
-                                                     bool refreshing)
+                                                     bool refreshing, const Admit &admit)
 {
     std::optional<Cell> cell;
     try {
@@ -176,7 +176,11 @@ std::optional<Reading> RedisWeatherCache::fillLocked(std::uint64_t key, const st
         unlockCell(key, token);
         throw;
     }
-    auto result = cell && (!refreshing || now() < cell->freshUntil) ? cell->value : fetchAndShare(key);
+    std::optional<Reading> result;
+    if (cell && (!refreshing || now() < cell->freshUntil))
+        result = cell->value;
+    else if (!admit || admit())
+        result = fetchAndShare(key);
     unlockCell(key, token);
     return result;
 }
@@ -207,28 +211,43 @@ void RedisWeatherCache::keepFreshCopy(std::uint64_t key, const Cell &cell)
     sweepAt = std::max<size_t>(1024, 2 * freshCopies.size());
 }
 
-std::optional<Reading> RedisWeatherCache::cachedReading(double latitude, double longitude)
+std::optional<Reading> RedisWeatherCache::freshCopy(std::uint64_t key)
 {
-    if (!redis.available())
-        return WeatherCache::cachedReading(latitude, longitude);
     std::lock_guard lock(mutex);
-    const auto found = freshCopies.find(cellKey(latitude, longitude));
+    const auto found = freshCopies.find(key);
     if (found == freshCopies.end() || now() >= found->second.freshUntil)
         return std::nullopt;
     sharedCounts.hits.add();
     return found->second.value;
 }
 
-std::optional<Reading> RedisWeatherCache::reading(double latitude, double longitude)
+std::optional<Reading> RedisWeatherCache::cachedReading(double latitude, double longitude)
+{
+    if (auto copy = freshCopy(cellKey(latitude, longitude)))
+        return copy;
+    if (!redis.available())
+        return WeatherCache::cachedReading(latitude, longitude);
+    return std::nullopt;
+}
+
+std::optional<Reading> RedisWeatherCache::readingWithoutRedis(double latitude, double longitude,
+                                                              const Admit &admit)
+{
+    if (auto copy = freshCopy(cellKey(latitude, longitude)))
+        return copy;
+    return WeatherCache::reading(latitude, longitude, admit);
+}
+
+std::optional<Reading> RedisWeatherCache::reading(double latitude, double longitude, const Admit &admit)
 {
     if (!redis.available())
-        return WeatherCache::reading(latitude, longitude);
+        return readingWithoutRedis(latitude, longitude, admit);
     const auto key = cellKey(latitude, longitude);
     try {
         if (auto held = heldValue(key))
             return held;
     } catch (const RedisFailure &) {
-        return WeatherCache::reading(latitude, longitude);
+        return readingWithoutRedis(latitude, longitude, admit);
     }
     sharedCounts.misses.add();
 
@@ -245,9 +264,9 @@ std::optional<Reading> RedisWeatherCache::reading(double latitude, double longit
     }
     std::optional<Reading> result;
     try {
-        result = fillCell(key);
+        result = fillCell(key, admit);
     } catch (const RedisFailure &) {
-        result = WeatherCache::reading(latitude, longitude);
+        result = readingWithoutRedis(latitude, longitude, admit);
     } catch (...) {
         result = std::nullopt; // never leave the waiters hanging
     }
@@ -259,7 +278,7 @@ std::optional<Reading> RedisWeatherCache::reading(double latitude, double longit
     return result;
 }
 
-std::optional<Reading> RedisWeatherCache::fillCell(std::uint64_t key)
+std::optional<Reading> RedisWeatherCache::fillCell(std::uint64_t key, const Admit &admit)
 {
     const auto token = lockToken();
     Waiting waitingForOthers(mutex, waiting);
@@ -270,7 +289,7 @@ std::optional<Reading> RedisWeatherCache::fillCell(std::uint64_t key)
         if (failedRecently(key))
             return std::nullopt;
         if (lockCell(key, token))
-            return fillLocked(key, token, false);
+            return fillLocked(key, token, false, admit);
         waitingForOthers.begin();
         std::this_thread::sleep_for(shared.pollInterval);
         if (auto cell = loadCell(key))

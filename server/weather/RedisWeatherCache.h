@@ -31,9 +31,12 @@ public:
                       SharedCacheOptions shared = {}, Now now = &Clock::now);
     ~RedisWeatherCache() override;
 
-    std::optional<Reading> reading(double latitude, double longitude) override;
-    // Answers from this instance's copy of fresh shared cells only: it runs where a Redis round
-    // trip would hold up every other client of the thread, so anything else goes to reading().
+    // A value in this instance's copies or in Redis asks admit nothing; while Redis is away, the
+    // copies answer before the in-process cache is asked.
+    std::optional<Reading> reading(double latitude, double longitude, const Admit &admit = {}) override;
+    // Answers from this instance's copy of fresh shared cells only (and, while Redis is away, its
+    // in-process cache): it runs where a Redis round trip would hold up every other client of the
+    // thread, so anything else goes to reading().
     std::optional<Reading> cachedReading(double latitude, double longitude) override;
     // The shared cells' lookups beside this instance's own (used while Redis is away).
     void addMetrics(Metrics &metrics) const override;
@@ -58,13 +61,18 @@ private:
     std::optional<Reading> heldValue(std::uint64_t key);
     void keepFreshCopy(std::uint64_t key, const Cell &cell);
     bool failedRecently(std::uint64_t key);
+    // This instance's fresh copy of a shared cell.
+    std::optional<Reading> freshCopy(std::uint64_t key);
     // Asks the upstream and shares what it got; the caller holds the cell's lock.
     std::optional<Reading> fetchAndShare(std::uint64_t key);
     bool lockCell(std::uint64_t key, const std::string &token);
     void unlockCell(std::uint64_t key, const std::string &token);
     // With the cell's lock taken: the cell if it is there (fresh, when refreshing), else a fetch.
-    std::optional<Reading> fillLocked(std::uint64_t key, const std::string &token, bool refreshing);
-    std::optional<Reading> fillCell(std::uint64_t key);
+    std::optional<Reading> fillLocked(std::uint64_t key, const std::string &token, bool refreshing,
+                                      const Admit &admit = {});
+    std::optional<Reading> fillCell(std::uint64_t key, const Admit &admit);
+    // Without Redis: the copies, else the in-process cache.
+    std::optional<Reading> readingWithoutRedis(double latitude, double longitude, const Admit &admit);
     void queueRefresh(std::uint64_t key);
     // No refresh of the cell from here before a time (its fetch failed, another instance refreshes it).
     void quiet(std::uint64_t key, Clock::duration time);

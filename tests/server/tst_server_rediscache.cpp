@@ -115,6 +115,7 @@ private slots:
     void address_parsed_data();
     void address_parsed();
     void executable_twoInstancesShareTheirCells();
+    void executable_budgetChargedOnlyForUpstreamCalls();
 
 private:
     void setTime(int hour, int minute, int second = 0)
@@ -306,11 +307,12 @@ void TestServerRedisCache::redisDown_inProcessCacheServesThenSharedAgain()
     QCOMPARE(first->read(), 10.0);
     LogCapture log;
     server->stop();
-    // Answers go on from this instance's own cache: one upstream call, then in-process hits.
+    // Answers go on from this instance's copies of shared cells, and its own cache for new ones.
     QCOMPARE(first->read(), 10.0);
     QCOMPARE(first->read(), 10.0);
     QCOMPARE(first->read(40, 10), 10.0);
-    QCOMPARE(upstream->calls.load(), 3);
+    QCOMPARE(first->read(40, 10), 10.0);
+    QCOMPARE(upstream->calls.load(), 2);
     QVERIFY(!first->redis.available());
     QVERIFY(!first->redis.retryNow());
 
@@ -318,10 +320,10 @@ void TestServerRedisCache::redisDown_inProcessCacheServesThenSharedAgain()
     QVERIFY(first->redis.retryNow());
     QCOMPARE(first->read(41, 10), 10.0);
     QCOMPARE(second->read(41, 10), 10.0); // from the shared cell
-    QCOMPARE(upstream->calls.load(), 4);
+    QCOMPARE(upstream->calls.load(), 3);
     QVERIFY(!server->command({"GET", "nimbara:cell:410:100"}).empty());
-    QCOMPARE(first->lookups("process"), (std::vector<double>{1, 0, 2}));
-    QCOMPARE(first->lookups("redis"), (std::vector<double>{0, 0, 2}));
+    QCOMPARE(first->lookups("process"), (std::vector<double>{1, 0, 1}));
+    QCOMPARE(first->lookups("redis"), (std::vector<double>{2, 0, 2}));
 
     int down = 0;
     int back = 0;
@@ -393,6 +395,58 @@ void TestServerRedisCache::executable_twoInstancesShareTheirCells()
     }
     QCOMPARE(upstream->calls.load(), 1);
     QCOMPARE(server->command({"DBSIZE"}), std::string("0")); // the cells went to database 3
+    QVERIFY(one.stop());
+    QVERIFY(two.stop());
+}
+
+// A client with a budget of one new cell: a cell that another instance fetched, or that this one
+// holds while Redis is down, costs nothing; only its upstream calls do.
+void TestServerRedisCache::executable_budgetChargedOnlyForUpstreamCalls()
+{
+    const QStringList options{QStringLiteral("--cache"),
+                              QString::fromStdString(server->url()),
+                              QStringLiteral("--provider-url"),
+                              QString::fromStdString(upstream->url()),
+                              QStringLiteral("--second-provider-url"),
+                              QString(),
+                              QStringLiteral("--new-cells-per-client"),
+                              QStringLiteral("1"),
+                              QStringLiteral("--no-access-log")};
+    QTemporaryDir dir;
+    WeatherdProcess one(QStringLiteral(NIMBARA_WEATHERD),
+                        options +
+                            QStringList{QStringLiteral("--db"), dir.filePath(QStringLiteral("one.sqlite"))});
+    WeatherdProcess two(QStringLiteral(NIMBARA_WEATHERD),
+                        options +
+                            QStringList{QStringLiteral("--db"), dir.filePath(QStringLiteral("two.sqlite"))});
+    QVERIFY2(one.port() > 0 && two.port() > 0, one.log() + two.log());
+    auto gate = [](int port, const char *latitude) {
+        return rawGet(port, std::string("/api/0.5/gate?&v1=") + latitude +
+                                "&v2=-0.1278&v3=auto&v4=en&v5=&v6=" + fingerprint(NIMBARA_SERVER_VERSION));
+    };
+    auto answered = [](const RawResponse &answer) {
+        return answer.status == 200 && answer.body.find(R"("celsius":10)") != std::string::npos;
+    };
+
+    QVERIFY(answered(gate(one.port(), "51.5")));
+    QCOMPARE(upstream->calls.load(), 1);
+    // In Redis, fetched by the other instance.
+    auto fromRedis = gate(two.port(), "51.5");
+    QVERIFY2(answered(fromRedis), fromRedis.body.c_str());
+    // A new cell is what the budget is for, and it is spent for the whole fleet.
+    auto overBudget = gate(two.port(), "40.1");
+    QCOMPARE(overBudget.status, 503);
+    QVERIFY2(overBudget.body.find(R"("error":3)") != std::string::npos, overBudget.body.c_str());
+    QCOMPARE(upstream->calls.load(), 1);
+
+    // Redis goes: a new cell comes from the upstream on this instance's own budget, and the cell it
+    // holds a fresh copy of is answered from that copy.
+    server->stop();
+    QVERIFY(answered(gate(one.port(), "30.1")));
+    QCOMPARE(upstream->calls.load(), 2);
+    auto fromCopy = gate(one.port(), "51.5");
+    QVERIFY2(answered(fromCopy), fromCopy.body.c_str());
+    QCOMPARE(upstream->calls.load(), 2);
     QVERIFY(one.stop());
     QVERIFY(two.stop());
 }
