@@ -4,6 +4,7 @@
 #include "RawParams.h"
 #include "ServiceLog.h"
 #include "http/AccessLog.h"
+#include "http/TrustedProxies.h"
 
 #include <nlohmann/json.hpp>
 
@@ -139,7 +140,7 @@ std::string WeatherService::placeName(double latitude, double longitude, std::st
 
 bool WeatherService::upstreamBudgetAllows(std::string_view clientAddress)
 {
-    if (limits.newCellsPerClient && !limits.newCellsPerClient->tryTake(clientAddress)) {
+    if (limits.newCellsPerClient && !limits.newCellsPerClient->tryTake(clientKey(clientAddress))) {
         refused.newCellsPerClient.add();
         logLine("limit: " + escapeForLog(clientAddress) + " asked for too many new cells; error 3");
         return false;
@@ -155,7 +156,7 @@ bool WeatherService::upstreamBudgetAllows(std::string_view clientAddress)
 std::optional<Reply> WeatherService::feedbackRefusal(std::string_view body, std::string_view clientAddress)
 {
     const Reply overLimit = errorReply(429, GateError::overLimit);
-    if (limits.feedbackPerClient && !limits.feedbackPerClient->tryTake(clientAddress)) {
+    if (limits.feedbackPerClient && !limits.feedbackPerClient->tryTake(clientKey(clientAddress))) {
         refused.feedbackPerClient.add();
         logLine("limit: feedback from " + escapeForLog(clientAddress) +
                 " refused: too many from this address");

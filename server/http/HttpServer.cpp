@@ -74,6 +74,9 @@ std::string_view reasonOf(int status)
     return view(http::obsolete_reason(static_cast<http::status>(status)));
 }
 
+// The kernel's buffers of one connection, each way (Linux doubles the figure for its bookkeeping).
+constexpr int socketBufferBytes = 128 * 1024;
+
 // The answer to a connection over a cap, written as it is accepted: nothing is read from it.
 constexpr std::string_view overCapacityBody = R"({"status":"error","error":3})";
 const std::string overCapacityAnswer =
@@ -99,21 +102,29 @@ struct HttpServer::Impl
         return options;
     }
 
+    // Whose count a connection from an address goes to: none for a trusted proxy's.
+    std::optional<std::string> countedAs(const std::string &address) const
+    {
+        if (trustedProxies && trustedProxies->contains(address))
+            return std::nullopt;
+        return clientKey(address);
+    }
+
     // Counts a new connection from an address, or refuses it when a cap is reached.
     bool admit(const std::string &address)
     {
-        const bool perClientCap = !(trustedProxies && trustedProxies->contains(address));
+        const auto key = countedAs(address);
         std::lock_guard lock(clientsMutex);
         if (connections >= connectionCap)
             return false;
-        if (!perClientCap) {
+        if (!key) {
             ++connections;
             return true;
         }
-        auto &count = perClient[address];
+        auto &count = perClient[*key];
         if (count >= options.maxConnectionsPerClient) {
             if (count == 0)
-                perClient.erase(address);
+                perClient.erase(*key);
             return false;
         }
         ++count;
@@ -121,11 +132,12 @@ struct HttpServer::Impl
         return true;
     }
 
-    // A trusted proxy's address has no count to go down.
     void release(const std::string &address)
     {
+        const auto key = countedAs(address);
         std::lock_guard lock(clientsMutex);
-        if (auto it = perClient.find(address); it != perClient.end() && --it->second == 0)
+        if (auto it = key ? perClient.find(*key) : perClient.end();
+            it != perClient.end() && --it->second == 0)
             perClient.erase(it);
         // The last connection of a drain ends it; not while the loop is torn down.
         if (--connections == 0 && draining && !loopsStopped)
@@ -379,6 +391,16 @@ private:
             auto it = parser->get().find(beast::string_view(name.data(), name.size()));
             return it == parser->get().end() ? std::string_view() : view(it->value());
         };
+        request.headerList = [this](std::string_view name) {
+            std::string list;
+            for (auto [it, end] = parser->get().equal_range(beast::string_view(name.data(), name.size()));
+                 it != end; ++it) {
+                if (!list.empty())
+                    list += ", ";
+                list += view(it->value());
+            }
+            return list;
+        };
         if (server.clientAddressResolver)
             request.clientAddress = server.clientAddressResolver(request);
 
@@ -528,6 +550,9 @@ private:
         response->content_length(reply.body.size());
         if (ending != Ending::keepAlive)
             response->set(http::field::connection, "close");
+        else if (parser && parser->get().version() == 10)
+            // An HTTP/1.0 client closes unless it hears that the connection stays.
+            response->set(http::field::connection, "keep-alive");
         if (!headOnly)
             response->body() = std::move(reply.body);
         stream.expires_after(server.options.writeTimeout);
@@ -651,6 +676,10 @@ void HttpServer::Impl::accept(FrontLoop &front)
         }
         beast::error_code ignored;
         socket.set_option(tcp::no_delay(true), ignored);
+        // The kernel would grow a connection's buffers to megabytes for a client that pipelines and
+        // never reads: every answer and request fits these many times over.
+        socket.set_option(net::socket_base::send_buffer_size(socketBufferBytes), ignored);
+        socket.set_option(net::socket_base::receive_buffer_size(socketBufferBytes), ignored);
         std::string peer = front.peer.address().to_string();
         if (admit(peer)) {
             std::make_shared<Session>(*this, std::move(socket), std::move(peer))->start();
@@ -750,7 +779,8 @@ void HttpServer::setTrustedProxies(TrustedProxies proxies)
 {
     impl->trustedProxies = std::move(proxies);
     impl->clientAddressResolver = [this](const Request &request) {
-        return impl->trustedProxies->clientAddress(request.peerAddress, request.header("X-Forwarded-For"));
+        return impl->trustedProxies->clientAddress(request.peerAddress,
+                                                   request.headerList("X-Forwarded-For"));
     };
 }
 

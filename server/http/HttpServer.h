@@ -48,6 +48,9 @@ struct Request
     std::string peerAddress;   // the other end of the connection
     std::string clientAddress; // whom limits and logs name: the peer, unless a resolver says otherwise
     std::function<std::string_view(std::string_view name)> header; // a field's value, or empty
+    // The values of every field of that name, in order, joined with ", " (a list field that a proxy
+    // may have extended with a field of its own), or empty.
+    std::function<std::string(std::string_view name)> headerList;
 };
 
 // Where a route's handler runs: on the threads that answer every connection (it must never block),

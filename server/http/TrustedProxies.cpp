@@ -39,12 +39,18 @@ std::optional<std::pair<Address, bool>> parseAddress(std::string_view text)
     return std::nullopt;
 }
 
+// ::ffff:a.b.c.d, an IPv4 address in IPv6's form.
+bool isMappedIpv4(const Address &address)
+{
+    static constexpr std::uint8_t mapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
+    return std::equal(mapped, mapped + 12, address.begin());
+}
+
 // The usual text of an address (a v4-mapped one as IPv4).
 std::string addressText(const Address &address)
 {
-    static constexpr std::uint8_t mapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
     char text[INET6_ADDRSTRLEN] = {};
-    if (std::equal(mapped, mapped + 12, address.begin()))
+    if (isMappedIpv4(address))
         inet_ntop(AF_INET, address.data() + 12, text, sizeof text);
     else
         inet_ntop(AF_INET6, address.data(), text, sizeof text);
@@ -127,6 +133,21 @@ std::string TrustedProxies::clientAddress(std::string_view peer, std::string_vie
             break;
     }
     return client;
+}
+
+std::string clientKey(std::string_view address)
+{
+    const auto parsed = parseAddress(address);
+    if (!parsed || parsed->second)
+        return std::string(address);
+    // An IPv4 client on a socket of both families: its own address.
+    if (isMappedIpv4(parsed->first))
+        return addressText(parsed->first);
+    Address network = parsed->first;
+    std::fill(network.begin() + 8, network.end(), std::uint8_t(0));
+    char text[INET6_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET6, network.data(), text, sizeof text);
+    return std::string(text) + "/64";
 }
 
 } // namespace nimbara::server

@@ -21,8 +21,9 @@ public:
 
     bool contains(std::string_view address) const;
 
-    // Whom a request comes from. Each proxy appends the address it saw to X-Forwarded-For, so the
-    // list is read from its end: the first address that is not a trusted proxy is the client. A
+    // Whom a request comes from. Each proxy appends the address it saw to X-Forwarded-For (the
+    // caller joins all the fields of that name, in order, with commas), so the list is read from its
+    // end: the first address that is not a trusted proxy is the client. A
     // piece that is no address ends the reading (what stands before it may be forged); the peer
     // stands when nothing usable is left.
     std::string clientAddress(std::string_view peer, std::string_view forwardedFor) const;
@@ -36,5 +37,10 @@ private:
 
     std::vector<Network> networks;
 };
+
+// What limits count a client by: an IPv6 client by its /64 ("2001:db8:1:2::/64"), since one host
+// commonly holds a whole /64 and could take a new address for every request; anyone else by its
+// address as given.
+std::string clientKey(std::string_view address);
 
 } // namespace nimbara::server

@@ -89,12 +89,12 @@ Reply PlacesService::places(std::string_view query) const
     const auto text = percentDecoded(valueOf(params, "q"));
     if (!text)
         return WeatherService::errorReply(400, GateError::malformedRequest);
-    // Counted as typed, before folding: "ß" is one character even though it folds to two.
-    const size_t characters = characterCount(*text);
-    if (characters < minQueryCharacters || characters > maxQueryCharacters)
+    // The longest text is counted as typed, before folding costs anything; the shortest as searched,
+    // after it: "a" and a combining accent are one letter, which would match a vast part of the index.
+    if (characterCount(*text) > maxQueryCharacters)
         return WeatherService::errorReply(400, GateError::malformedRequest);
     const auto folded = foldForSearch(*text);
-    if (!folded || folded->empty())
+    if (!folded || characterCount(*folded) < minQueryCharacters)
         return WeatherService::errorReply(400, GateError::malformedRequest);
 
     const PlaceSearch *index = search;

@@ -87,6 +87,7 @@ private slots:
 
     void gate_newCellsPerClientSpentButCachedCellsServed();
     void gate_globalUpstreamCeiling();
+    void perClientBudgets_keyIpv6ByItsSlash64();
 };
 
 void TestServerLimits::buckets_burstThenRefillAtTheRate()
@@ -239,6 +240,22 @@ void TestServerLimits::gate_newCellsPerClientSpentButCachedCellsServed()
     QCOMPARE(fixture.service.gate(cell(99), "192.0.2.2").status, 200);
     clock.now += 2s;
     QCOMPARE(fixture.service.gate(cell(98), "192.0.2.1").status, 200);
+}
+
+// One host holds a whole /64: a new address from it is the same client.
+void TestServerLimits::perClientBudgets_keyIpv6ByItsSlash64()
+{
+    ManualClock clock;
+    ServiceLimits limits;
+    limits.newCellsPerClient = std::make_unique<TokenBuckets>(Rate{1, 60s, 1}, clock.function());
+    limits.feedbackPerClient = std::make_unique<TokenBuckets>(Rate{1, 3600s, 1}, clock.function());
+    Fixture fixture(std::move(limits));
+    QCOMPARE(fixture.service.gate(cell(1), "2001:db8:1:2::1").status, 200);
+    QCOMPARE(errorOf(fixture.service.gate(cell(2), "2001:db8:1:2:dead:beef:0:7")), 3);
+    QCOMPARE(fixture.service.gate(cell(3), "2001:db8:1:3::1").status, 200);
+    QCOMPARE(fixture.service.feedback(form("one"), "2001:db8:1:2::1").status, 200);
+    QCOMPARE(fixture.service.feedback(form("two"), "2001:db8:1:2::2").status, 429);
+    QCOMPARE(fixture.upstreamCalls, 2);
 }
 
 void TestServerLimits::gate_globalUpstreamCeiling()

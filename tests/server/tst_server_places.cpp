@@ -208,6 +208,8 @@ void TestServerPlaces::places_badTextIsError2_data()
     QTest::newRow("no text") << std::string("&v4=en");
     QTest::newRow("one letter") << std::string("&q=b&v4=en");
     QTest::newRow("one Han character") << std::string("&q=%E6%9D%B1&v4=ja");
+    QTest::newRow("one letter and a combining accent") << std::string("&q=a%CC%81&v4=en");
+    QTest::newRow("one letter between spaces") << std::string("&q=%20a%20&v4=en");
     QTest::newRow("101 letters") << "&q=" + std::string(101, 'a') + "&v4=en";
     QTest::newRow("only spaces") << std::string("&q=%20%20%20&v4=en");
     QTest::newRow("not UTF-8") << std::string("&q=%FF%FEab&v4=en");

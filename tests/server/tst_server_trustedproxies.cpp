@@ -20,6 +20,8 @@ private slots:
     void contains_matchesPrefixes();
     void clientAddress_believesTrustedProxiesOnly_data();
     void clientAddress_believesTrustedProxiesOnly();
+    void clientKey_ipv6ByItsSlash64_data();
+    void clientKey_ipv6ByItsSlash64();
 };
 
 void TestServerTrustedProxies::parse_refusesWhatIsNoNetwork_data()
@@ -107,6 +109,29 @@ void TestServerTrustedProxies::clientAddress_believesTrustedProxiesOnly()
     const auto proxies = TrustedProxies::parse("127.0.0.1,172.16.0.0/12,::1", error);
     QVERIFY(proxies);
     QCOMPARE(proxies->clientAddress(peer, forwardedFor), client);
+}
+
+void TestServerTrustedProxies::clientKey_ipv6ByItsSlash64_data()
+{
+    QTest::addColumn<std::string>("address");
+    QTest::addColumn<std::string>("key");
+    QTest::newRow("IPv4") << std::string("203.0.113.7") << std::string("203.0.113.7");
+    QTest::newRow("IPv6") << std::string("2001:db8:1:2:aaaa:bbbb:cccc:dddd")
+                          << std::string("2001:db8:1:2::/64");
+    QTest::newRow("same /64, other host")
+        << std::string("2001:db8:1:2::99") << std::string("2001:db8:1:2::/64");
+    QTest::newRow("next /64") << std::string("2001:db8:1:3::1") << std::string("2001:db8:1:3::/64");
+    QTest::newRow("loopback") << std::string("::1") << std::string("::/64");
+    QTest::newRow("mapped IPv4: its IPv4 address")
+        << std::string("::ffff:203.0.113.7") << std::string("203.0.113.7");
+    QTest::newRow("no address") << std::string("-") << std::string("-");
+}
+
+void TestServerTrustedProxies::clientKey_ipv6ByItsSlash64()
+{
+    QFETCH(std::string, address);
+    QFETCH(std::string, key);
+    QCOMPARE(clientKey(address), key);
 }
 
 QTEST_APPLESS_MAIN(TestServerTrustedProxies)

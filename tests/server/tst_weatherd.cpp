@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 #include <sqlite3.h>
 
+#include <fstream>
 #include <future>
 
 #include <QProcess>
@@ -172,9 +173,11 @@ private slots:
     void framing_rawRequests_data();
     void framing_rawRequests();
     void slowClient_isCutOffWhileOthersAreServed();
+    void pipeliningClientThatNeverReads_holdsLittleKernelMemory();
     void connectionCaps_overCapAnsweredAtOnceWith503_data();
     void connectionCaps_overCapAnsweredAtOnceWith503();
     void connectionCaps_trustedProxyIsNotCappedPerAddress();
+    void trustedProxy_everyForwardedForFieldRead();
     void idleKeepAliveConnections_holdNoOneAndCloseWhenIdle();
     void newClient_isAnsweredWhileKeptAliveOnesHoldTheLoop();
     void accessLog_lineWithoutPosition();
@@ -570,6 +573,9 @@ void TestWeatherd::framing_rawRequests_data()
                                << 0 << std::string();
     QTest::newRow("http/1.0 without host, closed after")
         << std::string("GET /check/ HTTP/1.0\r\n\r\n") << 200 << 0 << std::string();
+    QTest::newRow("http/1.0 keep-alive, told it stays open")
+        << std::string("GET /check/ HTTP/1.0\r\nConnection: keep-alive\r\n\r\n") << 200 << 200
+        << std::string("Connection: keep-alive");
     QTest::newRow("range ignored on the gate")
         << "GET " + gate + " HTTP/1.1\r\nHost: x\r\nRange: bytes=0-4\r\n\r\n"
         << 200 << 200 << std::string();
@@ -687,6 +693,83 @@ void TestWeatherd::connectionCaps_trustedProxyIsNotCappedPerAddress()
     ::close(last);
     for (int fd : held)
         ::close(fd);
+}
+
+// A proxy that appends a field of its own: the client's forged first field must not be believed.
+void TestWeatherd::trustedProxy_everyForwardedForFieldRead()
+{
+    std::string error;
+    auto proxies = TrustedProxies::parse("127.0.0.1/32", error);
+    QVERIFY2(proxies, error.c_str());
+    service = std::make_unique<Service>(geocoder.get(), Service::testHttpOptions(), std::move(proxies));
+    LogCapture log;
+    auto response = sendRaw(service->port, "GET /check/ HTTP/1.1\r\nHost: x\r\nX-Forwarded-For: 6.6.6.6\r\n"
+                                           "X-Forwarded-For: 203.0.113.7\r\nConnection: close\r\n\r\n");
+    QCOMPARE(response.status, 200);
+    auto lines = log.lines();
+    QVERIFY(!lines.empty());
+    QVERIFY2(lines.back().rfind("203.0.113.7 GET /check/ 200 ", 0) == 0, lines.back().c_str());
+}
+
+namespace {
+
+// The bytes the kernel holds for the server's end of a loopback connection, waiting to be sent
+// and waiting to be read (tx_queue and rx_queue of /proc/net/tcp), or -1 when it is not listed.
+long serverSocketQueues(int serverPort, int clientPort)
+{
+    std::ifstream table("/proc/net/tcp");
+    std::string line;
+    std::getline(table, line);
+    while (std::getline(table, line)) {
+        unsigned localAddress = 0, localPort = 0, remoteAddress = 0, remotePort = 0, state = 0;
+        unsigned long sendQueue = 0, receiveQueue = 0;
+        if (std::sscanf(line.c_str(), " %*d: %x:%x %x:%x %x %lx:%lx", &localAddress, &localPort,
+                        &remoteAddress, &remotePort, &state, &sendQueue, &receiveQueue) == 7 &&
+            int(localPort) == serverPort && int(remotePort) == clientPort)
+            return static_cast<long>(sendQueue + receiveQueue);
+    }
+    return -1;
+}
+
+} // namespace
+
+// A client that pipelines requests and reads no answer: the answers wait in the kernel within a
+// small bound, not the megabytes it would grow to by itself.
+void TestWeatherd::pipeliningClientThatNeverReads_holdsLittleKernelMemory()
+{
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    const int small = 4096;
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(service->port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
+    pollfd writable{fd, POLLOUT, 0};
+    QCOMPARE(::poll(&writable, 1, 2000), 1);
+    sockaddr_in local{};
+    socklen_t length = sizeof local;
+    ::getsockname(fd, reinterpret_cast<sockaddr *>(&local), &length);
+
+    // Send until the server stops taking requests for a while.
+    std::string requests;
+    for (int i = 0; i < 1000; ++i)
+        requests += "GET / HTTP/1.1\r\nHost: x\r\n\r\n";
+    size_t sent = 0;
+    while (sent < 200 * requests.size()) {
+        pollfd entry{fd, POLLOUT, 0};
+        if (::poll(&entry, 1, 1000) <= 0)
+            break;
+        auto n = ::send(fd, requests.data(), requests.size(), MSG_NOSIGNAL);
+        if (n <= 0)
+            break;
+        sent += static_cast<size_t>(n);
+    }
+    const long held = serverSocketQueues(service->port, ntohs(local.sin_port));
+    ::close(fd);
+    QVERIFY2(held >= 0, "the server's end is not listed");
+    QVERIFY2(held <= 1024 * 1024, std::to_string(held).c_str());
+    QCOMPARE(rawGet(service->port, "/check/").status, 200);
 }
 
 void TestWeatherd::slowClient_isCutOffWhileOthersAreServed()
