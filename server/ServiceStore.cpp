@@ -2,6 +2,8 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <stdexcept>
 
 namespace nimbara::server {
@@ -49,8 +51,31 @@ ServiceStore::ServiceStore(const std::string &path, std::chrono::milliseconds bl
         execute(writer, "CREATE TABLE IF NOT EXISTS blacklist ("
                         " machine TEXT PRIMARY KEY,"
                         " added TEXT NOT NULL DEFAULT (strftime('%Y-%m-%dT%H:%M:%fZ', 'now')))");
+        // The bytes of the stored bodies, kept by triggers whoever writes or deletes (an operator who
+        // clears old feedback frees the room): the storage cap is read from one row.
+        execute(writer, "BEGIN IMMEDIATE");
+        execute(writer, "CREATE TABLE IF NOT EXISTS feedback_usage (bytes INTEGER NOT NULL)");
+        execute(writer, "INSERT INTO feedback_usage"
+                        " SELECT COALESCE(SUM(LENGTH(CAST(body AS BLOB))), 0) FROM feedback"
+                        " WHERE NOT EXISTS (SELECT 1 FROM feedback_usage)");
+        execute(writer,
+                "CREATE TRIGGER IF NOT EXISTS feedback_added AFTER INSERT ON feedback BEGIN"
+                " UPDATE feedback_usage SET bytes = bytes + COALESCE(LENGTH(CAST(NEW.body AS BLOB)), 0);"
+                " END");
+        execute(writer,
+                "CREATE TRIGGER IF NOT EXISTS feedback_removed AFTER DELETE ON feedback BEGIN"
+                " UPDATE feedback_usage SET bytes = bytes - COALESCE(LENGTH(CAST(OLD.body AS BLOB)), 0);"
+                " END");
+        execute(writer,
+                "CREATE TRIGGER IF NOT EXISTS feedback_changed AFTER UPDATE OF body ON feedback BEGIN"
+                " UPDATE feedback_usage SET bytes = bytes - COALESCE(LENGTH(CAST(OLD.body AS BLOB)), 0)"
+                " + COALESCE(LENGTH(CAST(NEW.body AS BLOB)), 0);"
+                " END");
+        execute(writer, "COMMIT");
+        // One statement: the check and the row are one write, which SQLite serialises across processes.
         insertFeedback = prepare(writer, "INSERT INTO feedback (type, name, email, message, client, body)"
-                                         " VALUES (?, ?, ?, ?, ?, ?)");
+                                         " SELECT ?, ?, ?, ?, ?, ?"
+                                         " WHERE (SELECT bytes FROM feedback_usage) + ? <= ?");
         reader = open(path);
         dataVersion = prepare(reader, "PRAGMA data_version");
         allMachines = prepare(reader, "SELECT machine FROM blacklist");
@@ -92,7 +117,7 @@ sqlite3_stmt *ServiceStore::prepare(sqlite3 *db, const char *sql)
     return statement;
 }
 
-void ServiceStore::addFeedback(const Feedback &feedback)
+bool ServiceStore::addFeedback(const Feedback &feedback, std::uint64_t maxBytes)
 {
     std::lock_guard lock(writeMutex);
     sqlite3_reset(insertFeedback);
@@ -103,18 +128,21 @@ void ServiceStore::addFeedback(const Feedback &feedback)
     bind(insertFeedback, 5, feedback.client);
     sqlite3_bind_blob(insertFeedback, 6, feedback.body.data(), static_cast<int>(feedback.body.size()),
                       SQLITE_TRANSIENT);
+    sqlite3_bind_int64(insertFeedback, 7, static_cast<sqlite3_int64>(feedback.body.size()));
+    sqlite3_bind_int64(insertFeedback, 8,
+                       static_cast<sqlite3_int64>(std::min<std::uint64_t>(maxBytes, INT64_MAX)));
     int result = sqlite3_step(insertFeedback);
     sqlite3_clear_bindings(insertFeedback);
     sqlite3_reset(insertFeedback);
     if (result != SQLITE_DONE)
         throw failure(writer, "cannot store feedback");
+    return sqlite3_changes(writer) == 1;
 }
 
 std::uint64_t ServiceStore::feedbackBytes()
 {
     std::lock_guard lock(writeMutex);
-    sqlite3_stmt *statement =
-        prepare(writer, "SELECT COALESCE(SUM(LENGTH(CAST(body AS BLOB))), 0) FROM feedback");
+    sqlite3_stmt *statement = prepare(writer, "SELECT bytes FROM feedback_usage");
     const bool found = sqlite3_step(statement) == SQLITE_ROW;
     const auto bytes = found ? sqlite3_column_int64(statement, 0) : 0;
     sqlite3_finalize(statement);

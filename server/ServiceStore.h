@@ -28,7 +28,7 @@ public:
     ServiceStore(const ServiceStore &) = delete;
     ServiceStore &operator=(const ServiceStore &) = delete;
 
-    void addFeedback(const Feedback &feedback) override;
+    bool addFeedback(const Feedback &feedback, std::uint64_t maxBytes = UINT64_MAX) override;
     std::uint64_t feedbackBytes() override;
     bool isBlacklisted(std::string_view machineFingerprint) override;
     bool addToBlacklist(std::string_view machineFingerprint) override;

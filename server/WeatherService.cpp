@@ -100,7 +100,8 @@ std::optional<Reply> WeatherService::gateReply(std::string_view query, bool mayF
     if (!latitude || !longitude)
         return errorReply(400, GateError::malformedRequest);
 
-    // A cached or stale cell costs nothing; only a cell that needs an upstream call meets the budgets.
+    // A cell held anywhere (fresh or stale, here or in Redis) costs nothing: the budgets are asked
+    // only where this request itself makes the upstream call.
     auto reading = cache.cachedReading(*latitude, *longitude);
     if (!reading && !mayFetch)
         return std::nullopt;
@@ -170,13 +171,6 @@ std::optional<Reply> WeatherService::feedbackRefusal(std::string_view body, std:
                 " refused: too many from machine=" + machine);
         return overLimit;
     }
-    std::call_once(storedBytesRead, [this] { storedBytes = store.feedbackBytes(); });
-    if (storedBytes + body.size() > limits.feedbackMaxBytes) {
-        refused.feedbackStorageFull.add();
-        logLine("limit: feedback from " + escapeForLog(clientAddress) +
-                " refused: the feedback storage is full");
-        return overLimit;
-    }
     return std::nullopt;
 }
 
@@ -193,8 +187,14 @@ Reply WeatherService::feedback(std::string_view body, std::string_view clientAdd
         return *refusal;
     Feedback feedback{valueOf(params, "v1"), valueOf(params, "v2"),      valueOf(params, "v3"),
                       valueOf(params, "v4"), std::string(clientAddress), std::string(body)};
-    store.addFeedback(feedback); // throws when it could not be stored: the sender must not hear "ok"
-    storedBytes += body.size();
+    // Throws when it could not be stored: the sender must not hear "ok". The storage cap is checked
+    // in the store, where every instance and worker sees the same count.
+    if (!store.addFeedback(feedback, limits.feedbackMaxBytes)) {
+        refused.feedbackStorageFull.add();
+        logLine("limit: feedback from " + escapeForLog(clientAddress) +
+                " refused: the feedback storage is full");
+        return errorReply(429, GateError::overLimit);
+    }
     return {200, R"({"status":"ok"})"};
 }
 

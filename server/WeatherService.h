@@ -88,8 +88,6 @@ private:
     const PlaceNames *placeNames;
     ServiceLimits limits;
     Refusals refused;
-    std::once_flag storedBytesRead;
-    std::atomic<std::uint64_t> storedBytes{0};
 };
 
 // Whole degrees rounded half away from zero, so that the client's integer read and its cut toward

@@ -41,6 +41,30 @@ const std::array migrations{
     CREATE TRIGGER blacklist_changed AFTER INSERT OR UPDATE OR DELETE OR TRUNCATE ON blacklist
         FOR EACH STATEMENT EXECUTE FUNCTION blacklist_changed();
     )sql",
+    // The bytes of the stored bodies, kept by triggers whoever writes or deletes (an operator who
+    // clears old feedback frees the room): the storage cap is read from one row, for the fleet.
+    R"sql(
+    CREATE TABLE feedback_usage (bytes bigint NOT NULL);
+    INSERT INTO feedback_usage SELECT COALESCE(SUM(octet_length(body)), 0) FROM feedback;
+    CREATE FUNCTION feedback_usage_changed() RETURNS trigger LANGUAGE plpgsql AS $$
+    BEGIN
+        IF TG_OP = 'INSERT' THEN
+            UPDATE feedback_usage SET bytes = bytes + COALESCE(octet_length(NEW.body), 0);
+        ELSIF TG_OP = 'DELETE' THEN
+            UPDATE feedback_usage SET bytes = bytes - COALESCE(octet_length(OLD.body), 0);
+        ELSIF TG_OP = 'UPDATE' THEN
+            UPDATE feedback_usage
+                SET bytes = bytes - COALESCE(octet_length(OLD.body), 0) + COALESCE(octet_length(NEW.body), 0);
+        ELSE
+            UPDATE feedback_usage SET bytes = 0;
+        END IF;
+        RETURN NULL;
+    END $$;
+    CREATE TRIGGER feedback_usage_changed AFTER INSERT OR UPDATE OR DELETE ON feedback
+        FOR EACH ROW EXECUTE FUNCTION feedback_usage_changed();
+    CREATE TRIGGER feedback_usage_truncated AFTER TRUNCATE ON feedback
+        FOR EACH STATEMENT EXECUTE FUNCTION feedback_usage_changed();
+    )sql",
 };
 
 // Serialises schema changes of instances that start at the same moment ("nimb" in ASCII).
@@ -259,21 +283,29 @@ auto PostgresStore::withConnection(Work work)
     }
 }
 
-void PostgresStore::addFeedback(const Feedback &feedback)
+bool PostgresStore::addFeedback(const Feedback &feedback, std::uint64_t maxBytes)
 {
     // Returns once the INSERT (its own transaction) is committed: nothing is acknowledged that is
     // not. A connection lost during the commit is reported as a failure, so the retry above can at
-    // worst store a row twice, never lose one.
+    // worst store a row twice, never lose one. The usage row is locked from the check to the commit,
+    // so that instances and workers storing at once cannot pass the cap together.
+    const auto bodyBytes = std::to_string(feedback.body.size());
+    const auto cap = std::to_string(std::min<std::uint64_t>(maxBytes, INT64_MAX));
     try {
-        withConnection([&](const Lease &lease) {
-            return lease.run("INSERT INTO feedback (type, name, email, message, client, body)"
-                             " VALUES ($1, $2, $3, $4, $5, $6)",
-                             {{storableText(feedback.type)},
-                              {storableText(feedback.name)},
-                              {storableText(feedback.email)},
-                              {storableText(feedback.message)},
-                              {storableText(feedback.client)},
-                              {feedback.body, true}});
+        return withConnection([&](const Lease &lease) {
+            auto inserted = lease.run("INSERT INTO feedback (type, name, email, message, client, body)"
+                                      " SELECT $1::text, $2::text, $3::text, $4::text, $5::text, $6::bytea"
+                                      " WHERE (SELECT bytes FROM feedback_usage FOR UPDATE) + $7::bigint"
+                                      " <= $8::bigint",
+                                      {{storableText(feedback.type)},
+                                       {storableText(feedback.name)},
+                                       {storableText(feedback.email)},
+                                       {storableText(feedback.message)},
+                                       {storableText(feedback.client)},
+                                       {feedback.body, true},
+                                       {bodyBytes},
+                                       {cap}});
+            return std::string_view(PQcmdTuples(inserted.get())) == "1";
         });
     } catch (const std::runtime_error &error) {
         throw std::runtime_error(std::string("cannot store feedback: ") + error.what());
@@ -283,7 +315,7 @@ void PostgresStore::addFeedback(const Feedback &feedback)
 std::uint64_t PostgresStore::feedbackBytes()
 {
     return withConnection([](const Lease &lease) {
-        auto found = lease.run("SELECT COALESCE(SUM(octet_length(body)), 0) FROM feedback");
+        auto found = lease.run("SELECT bytes FROM feedback_usage");
         return static_cast<std::uint64_t>(std::strtoull(PQgetvalue(found.get(), 0, 0), nullptr, 10));
     });
 }

@@ -42,7 +42,7 @@ public:
     PostgresStore(const PostgresStore &) = delete;
     PostgresStore &operator=(const PostgresStore &) = delete;
 
-    void addFeedback(const Feedback &feedback) override;
+    bool addFeedback(const Feedback &feedback, std::uint64_t maxBytes = UINT64_MAX) override;
 
     std::uint64_t feedbackBytes() override;
     bool isBlacklisted(std::string_view machineFingerprint) override;

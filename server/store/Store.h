@@ -24,9 +24,11 @@ class Store
 public:
     virtual ~Store() = default;
 
+    // Stores the row unless the raw bodies stored would then pass maxBytes (false), checked and
+    // stored as one step, so that every process and thread sharing the store holds to one cap.
     // Returns once the row is committed; throws std::runtime_error when it could not be.
-    virtual void addFeedback(const Feedback &feedback) = 0;
-    // The bytes of the raw feedback bodies stored so far, for the storage cap.
+    virtual bool addFeedback(const Feedback &feedback, std::uint64_t maxBytes = UINT64_MAX) = 0;
+    // The bytes of the raw feedback bodies stored so far.
     virtual std::uint64_t feedbackBytes() = 0;
 
     // Answered from a copy in memory that follows the database: a change made by another process

@@ -9,6 +9,10 @@
 #include "http/Limits.h"
 
 #include <nlohmann/json.hpp>
+#include <sqlite3.h>
+
+#include <atomic>
+#include <thread>
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -82,6 +86,7 @@ private slots:
     void feedback_perClientBurstThen429WithError4();
     void feedback_perMachineHoldsAcrossAddresses();
     void feedback_storageCapCountsWhatIsStored();
+    void feedback_storageCapSharedByInstancesAndWorkers();
     void feedback_emptyMessageOrEmailRefused_data();
     void feedback_emptyMessageOrEmailRefused();
 
@@ -190,6 +195,53 @@ void TestServerLimits::feedback_storageCapCountsWhatIsStored()
     QCOMPARE(errorOf(refused), 4);
     QCOMPARE(service.refusals().feedbackStorageFull.get(), 1u);
     QCOMPARE(store.feedbackBytes(), 3 * body.size());
+}
+
+// Two instances on one database, each with workers storing at once: the cap holds for all of them
+// together, and room freed by an operator is taken again.
+void TestServerLimits::feedback_storageCapSharedByInstancesAndWorkers()
+{
+    const std::string body = form(std::string(1000, 'm'));
+    QTemporaryDir dir;
+    const auto path = dir.filePath(QStringLiteral("weatherd.sqlite")).toStdString();
+    WeatherCache cache([](double, double) { return std::optional<Reading>(); });
+    VersionGate versions({"0.1.0"}, "0.1.0");
+    std::vector<std::unique_ptr<ServiceStore>> stores;
+    std::vector<std::unique_ptr<WeatherService>> instances;
+    for (int i = 0; i < 2; ++i) {
+        stores.push_back(std::make_unique<ServiceStore>(path));
+        ServiceLimits limits;
+        limits.feedbackMaxBytes = 5 * body.size();
+        instances.push_back(std::make_unique<WeatherService>(cache, *stores.back(), versions, nullptr,
+                                                             nullptr, std::move(limits)));
+    }
+    std::atomic<int> stored{0};
+    std::vector<std::thread> workers;
+    for (int i = 0; i < 8; ++i)
+        workers.emplace_back([&, i] {
+            for (int k = 0; k < 3; ++k)
+                stored += instances[static_cast<size_t>(i % 2)]->feedback(body, "192.0.2.1").status == 200;
+        });
+    for (auto &worker : workers)
+        worker.join();
+    QCOMPARE(stored.load(), 5);
+    QCOMPARE(stores[0]->feedbackBytes(), 5 * body.size());
+    QCOMPARE(instances[0]->refusals().feedbackStorageFull.get() +
+                 instances[1]->refusals().feedbackStorageFull.get(),
+             19u);
+
+    // An operator clears old feedback from another process.
+    sqlite3 *db = nullptr;
+    QCOMPARE(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    sqlite3_busy_timeout(db, 5000);
+    QCOMPARE(sqlite3_exec(db, "DELETE FROM feedback WHERE id IN (SELECT id FROM feedback LIMIT 2)", nullptr,
+                          nullptr, nullptr),
+             SQLITE_OK);
+    sqlite3_close(db);
+    QCOMPARE(instances[1]->feedback(body, "192.0.2.1").status, 200);
+    QCOMPARE(instances[0]->feedback(body, "192.0.2.1").status, 200);
+    QCOMPARE(instances[1]->feedback(body, "192.0.2.1").status, 429);
+    QCOMPARE(stores[1]->feedbackBytes(), 5 * body.size());
 }
 
 void TestServerLimits::feedback_emptyMessageOrEmailRefused_data()

@@ -29,6 +29,7 @@ private slots:
     void schema_newerThanCodeRefusesToStart();
     void feedback_committedBeforeReturnWithBodyIntact();
     void blacklist_sharedByInstancesAndOperators();
+    void feedback_storageCapHeldByInstancesTogether();
     void restart_storeReconnectsAndKeepsBlacklistMeanwhile();
     void unreachable_throwsWithoutPassword();
     void displayedLocation_hidesPassword_data();
@@ -115,6 +116,36 @@ void TestServerPgStore::feedback_committedBeforeReturnWithBodyIntact()
                                             QByteArray::fromStdString(body).toHex().toStdString(),
                                             "t"};
     QCOMPARE(rows[0], expected);
+}
+
+// The cap is checked where every instance sees it, as one step with the row; an operator's rows and
+// deletions count too.
+void TestServerPgStore::feedback_storageCapHeldByInstancesTogether()
+{
+    const std::string body(100, 'b');
+    PostgresStore first(uri);
+    PostgresStore second(uri);
+    QVERIFY(execute("INSERT INTO feedback (message, body) VALUES ('by hand', '" + body + "')"));
+    std::vector<std::future<int>> workers;
+    for (int i = 0; i < 8; ++i)
+        workers.push_back(std::async(std::launch::async, [&, i] {
+            int stored = 0;
+            for (int k = 0; k < 3; ++k)
+                stored += (i % 2 ? first : second).addFeedback({"1", "n", "e@x", "m", "::1", body}, 1000);
+            return stored;
+        }));
+    int stored = 0;
+    for (auto &worker : workers)
+        stored += worker.get();
+    QCOMPARE(stored, 9);
+    QCOMPARE(value("SELECT SUM(octet_length(body)) FROM feedback"), std::string("1000"));
+    QCOMPARE(first.feedbackBytes(), std::uint64_t(1000));
+
+    QVERIFY(execute("DELETE FROM feedback WHERE message = 'by hand'"));
+    QVERIFY(second.addFeedback({"1", "n", "e@x", "m", "::1", body}, 1000));
+    QVERIFY(!first.addFeedback({"1", "n", "e@x", "m", "::1", body}, 1000));
+    QVERIFY(execute("TRUNCATE feedback"));
+    QCOMPARE(second.feedbackBytes(), std::uint64_t(0));
 }
 
 void TestServerPgStore::blacklist_sharedByInstancesAndOperators()
