@@ -1,8 +1,11 @@
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <stdexcept>
+#include <string>
 #include <vector>
 
 namespace nimbara::server {
@@ -24,11 +27,14 @@ public:
     ConnectionPool(const ConnectionPool &) = delete;
     ConnectionPool &operator=(const ConnectionPool &) = delete;
 
-    // An idle connection or a new one; waits while all are in use. Throws what connect throws.
-    Connection *acquire()
+    // An idle connection or a new one; waits while all are in use, for a while at most (then
+    // std::runtime_error). Throws what connect throws.
+    Connection *acquire(std::chrono::milliseconds wait = std::chrono::hours(24))
     {
         std::unique_lock lock(mutex);
-        returned.wait(lock, [this] { return !idle.empty() || open < maximum; });
+        if (!returned.wait_for(lock, wait, [this] { return !idle.empty() || open < maximum; }))
+            throw std::runtime_error("no database connection free within " + std::to_string(wait.count()) +
+                                     " ms");
         if (!idle.empty()) {
             auto *connection = idle.back();
             idle.pop_back();

@@ -3,6 +3,10 @@
 #include "ServiceLog.h"
 
 #include <libpq-fe.h>
+#include <poll.h>
+
+#include <cerrno>
+#include <chrono>
 
 #include <array>
 #include <cstdlib>
@@ -129,7 +133,9 @@ struct Parameter
     bool binary = false;
 };
 
-Result execute(PGconn *connection, const char *sql, std::initializer_list<Parameter> parameters = {})
+// Runs one statement; nothing when it failed, or when no answer came within the time (timedOut).
+Result execute(PGconn *connection, const char *sql, std::initializer_list<Parameter> parameters,
+               std::chrono::milliseconds within, bool &timedOut)
 {
     std::vector<const char *> values;
     std::vector<int> lengths;
@@ -148,10 +154,40 @@ Result execute(PGconn *connection, const char *sql, std::initializer_list<Parame
             values[index] = texts.emplace_back(parameter.value).c_str();
         ++index;
     }
-    return Result(PQexecParams(connection, sql, static_cast<int>(values.size()), nullptr, values.data(),
-                               lengths.data(), formats.data(), 0),
-                  &PQclear);
+    if (!PQsendQueryParams(connection, sql, static_cast<int>(values.size()), nullptr, values.data(),
+                           lengths.data(), formats.data(), 0))
+        return Result(nullptr, &PQclear);
+    // Waits for the answer on this process's own clock: the database's statement_timeout cannot
+    // fire when the database itself stopped.
+    const auto until = std::chrono::steady_clock::now() + within;
+    Result last(nullptr, &PQclear);
+    while (true) {
+        while (PQisBusy(connection)) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                until - std::chrono::steady_clock::now());
+            pollfd ready{PQsocket(connection), POLLIN, 0};
+            const int polled = left.count() > 0 ? ::poll(&ready, 1, static_cast<int>(left.count())) : 0;
+            if (polled < 0 && errno == EINTR)
+                continue;
+            if (polled <= 0) {
+                timedOut = true;
+                return Result(nullptr, &PQclear);
+            }
+            if (!PQconsumeInput(connection))
+                return Result(nullptr, &PQclear);
+        }
+        PGresult *next = PQgetResult(connection);
+        if (!next)
+            return last;
+        last.reset(next);
+    }
 }
+
+// A statement the database did not answer in time: not worth a second try.
+struct StatementTimeout : std::runtime_error
+{
+    using std::runtime_error::runtime_error;
+};
 
 } // namespace
 
@@ -162,23 +198,36 @@ class PostgresStore::Lease
 public:
     explicit Lease(PostgresStore &store)
         : store(store)
-        , connection(store.pool.acquire())
+        , connection(store.pool.acquire(store.clientTime()))
     {}
     ~Lease()
     {
-        if (PQstatus(connection) == CONNECTION_OK && PQtransactionStatus(connection) != PQTRANS_IDLE)
-            PQclear(PQexec(connection, "ROLLBACK"));
-        store.pool.release(connection, PQstatus(connection) == CONNECTION_OK);
+        // A connection whose statement got no answer is closed, never asked again.
+        const bool usable = !timedOut && PQstatus(connection) == CONNECTION_OK;
+        if (usable && PQtransactionStatus(connection) != PQTRANS_IDLE) {
+            bool ignored = false;
+            execute(connection, "ROLLBACK", {}, store.clientTime(), ignored);
+        }
+        store.pool.release(connection, usable);
     }
     Lease(const Lease &) = delete;
     Lease &operator=(const Lease &) = delete;
 
     PGconn *get() const { return connection; }
 
-    // Runs one statement; throws with the database's reason on failure.
+    // Runs one statement; throws with the database's reason on failure, StatementTimeout when no
+    // answer came in time.
     Result run(const char *sql, std::initializer_list<Parameter> parameters = {}) const
     {
-        auto result = execute(connection, sql, parameters);
+        return runWithin(store.clientTime(), sql, parameters);
+    }
+    Result runWithin(std::chrono::milliseconds within, const char *sql,
+                     std::initializer_list<Parameter> parameters = {}) const
+    {
+        auto result = execute(connection, sql, parameters, within, timedOut);
+        if (timedOut)
+            throw StatementTimeout("the database gave no answer within " + std::to_string(within.count()) +
+                                   " ms");
         if (!succeeded(result))
             throw std::runtime_error(errorText(connection));
         return result;
@@ -187,6 +236,7 @@ public:
 private:
     PostgresStore &store;
     PGconn *connection;
+    mutable bool timedOut = false;
 };
 
 PostgresStore::PostgresStore(std::string uri, PostgresOptions options)
@@ -215,10 +265,23 @@ int PostgresStore::schemaVersion()
 PGconn *PostgresStore::connect()
 {
     // Defaults the URI may override, then what this code relies on (UTF-8 text), which it may not.
-    static const char *const keywords[] = {"connect_timeout", "application_name", "options",
-                                           "dbname",          "client_encoding",  nullptr};
-    const char *const values[] = {
-        "5", "nimbara-weatherd", "-c statement_timeout=10000", uri.c_str(), "UTF8", nullptr};
+    // A connection that goes quiet over TCP (the database's host gone) is given up within seconds.
+    static const char *const keywords[] = {
+        "connect_timeout",  "application_name", "options", "keepalives_idle", "keepalives_interval",
+        "keepalives_count", "tcp_user_timeout", "dbname",  "client_encoding", nullptr};
+    const std::string statementTimeout =
+        "-c statement_timeout=" + std::to_string(options.statementTime.count());
+    const std::string userTimeout = std::to_string(clientTime().count());
+    const char *const values[] = {"5",
+                                  "nimbara-weatherd",
+                                  statementTimeout.c_str(),
+                                  "5",
+                                  "2",
+                                  "3",
+                                  userTimeout.c_str(),
+                                  uri.c_str(),
+                                  "UTF8",
+                                  nullptr};
     PGconn *connection = PQconnectdbParams(keywords, values, 1);
     if (PQstatus(connection) != CONNECTION_OK) {
         auto error =
@@ -238,7 +301,7 @@ void PostgresStore::migrate()
     try {
         lease.run("BEGIN");
         lease.run("SET LOCAL statement_timeout = 0"); // another instance may be migrating
-        lease.run(lockSchema);
+        lease.runWithin(std::chrono::hours(1), lockSchema);
         lease.run("CREATE TABLE IF NOT EXISTS schema_version (version integer NOT NULL)");
         auto found = lease.run("SELECT max(version) FROM schema_version");
         const int version = PQgetisnull(found.get(), 0, 0) ? 0 : std::atoi(PQgetvalue(found.get(), 0, 0));
@@ -275,6 +338,8 @@ auto PostgresStore::withConnection(Work work)
         Lease lease(*this);
         try {
             return work(lease);
+        } catch (const StatementTimeout &) {
+            throw;
         } catch (const std::runtime_error &) {
             if (attempt == 0 && PQstatus(lease.get()) != CONNECTION_OK)
                 continue;

@@ -22,8 +22,12 @@ struct PostgresOptions
 {
     // How often the blacklist copy in memory is compared with the database.
     std::chrono::milliseconds blacklistReload{1000};
-    // Connections kept open at most; a caller waits for one when all are busy.
+    // Connections kept open at most; a caller waits for one when all are busy, up to statementTime.
     unsigned connections = 4;
+    // The longest one statement may take, measured by the database (statement_timeout) and, with a
+    // margin, by this process, so that a database that stopped answering (hung, its host gone)
+    // holds no caller longer; such a connection is closed.
+    std::chrono::milliseconds statementTime{10000};
 };
 
 // Feedback and the machine blacklist in a PostgreSQL database shared by every instance of the
@@ -57,6 +61,8 @@ public:
 
 private:
     class Lease;
+    // The longest this process waits for a statement's answer or a free connection.
+    std::chrono::milliseconds clientTime() const { return options.statementTime + std::chrono::seconds(2); }
     pg_conn *connect();
     template <typename Work>
     auto withConnection(Work work);

@@ -9,6 +9,7 @@
 #include <hiredis/hiredis.h>
 #include <libpq-fe.h>
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
@@ -16,6 +17,7 @@
 
 #include <netinet/in.h>
 #include <pwd.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -117,6 +119,31 @@ public:
                       QStringLiteral("fast"), QStringLiteral("-D"), dir.filePath(QStringLiteral("data"))},
                      dir.path(), &problem);
         return !running;
+    }
+
+    // Stops (SIGSTOP) or resumes (SIGCONT) the server and every process it started, as a database
+    // that hangs: connections stay open and nothing answers.
+    bool freeze(bool frozen)
+    {
+        QFile pidFile(dir.filePath(QStringLiteral("data/postmaster.pid")));
+        if (!pidFile.open(QIODevice::ReadOnly))
+            return false;
+        const pid_t postmaster = pidFile.readLine().trimmed().toInt();
+        if (postmaster <= 0)
+            return false;
+        const int signal = frozen ? SIGSTOP : SIGCONT;
+        bool ok = ::kill(postmaster, signal) == 0;
+        for (const auto &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+            QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+            if (!stat.open(QIODevice::ReadOnly))
+                continue;
+            // pid (comm) state ppid …: the name may hold spaces, so read after its closing parenthesis.
+            const QByteArray text = stat.readAll();
+            const auto fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+            if (fields.size() > 1 && fields[1].toInt() == postmaster)
+                ok = ::kill(entry.toInt(), signal) == 0 && ok;
+        }
+        return ok;
     }
 
     // Runs statements on a connection of its own; false (with the reason in error()) on failure.

@@ -31,6 +31,7 @@ private slots:
     void blacklist_sharedByInstancesAndOperators();
     void feedback_storageCapHeldByInstancesTogether();
     void restart_storeReconnectsAndKeepsBlacklistMeanwhile();
+    void hungDatabase_callsEndWithinTheirTime();
     void unreachable_throwsWithoutPassword();
     void displayedLocation_hidesPassword_data();
     void displayedLocation_hidesPassword();
@@ -203,6 +204,39 @@ void TestServerPgStore::restart_storeReconnectsAndKeepsBlacklistMeanwhile()
     }
     QCOMPARE(failing, 1); // once, not at every reload
     QCOMPARE(recovered, 1);
+}
+
+// A database that stops answering (SIGSTOP) with connections open: no call waits past its time,
+// neither the statement in flight nor those waiting for a connection, and the store recovers.
+void TestServerPgStore::hungDatabase_callsEndWithinTheirTime()
+{
+    PostgresOptions options;
+    options.connections = 1;
+    options.statementTime = std::chrono::milliseconds(500); // 2.5 s in all on this side
+    PostgresStore store(uri, options);
+    store.addFeedback({"1", "n", "e@x", "before", "::1", "&v4=before"});
+    std::vector<std::future<bool>> calls;
+    QVERIFY(cluster->freeze(true));
+    // Before the calls are waited for, however the test ends.
+    const auto thawed = std::shared_ptr<void>(nullptr, [this](void *) { cluster->freeze(false); });
+    for (int i = 0; i < 2; ++i)
+        calls.push_back(std::async(std::launch::async, [&store] {
+            try {
+                store.addFeedback({"1", "n", "e@x", "hung", "::1", "&v4=hung"});
+                return false;
+            } catch (const std::runtime_error &) {
+                return true;
+            }
+        }));
+    for (auto &call : calls) {
+        QVERIFY(call.wait_for(std::chrono::seconds(8)) == std::future_status::ready);
+        QVERIFY(call.get());
+    }
+    QVERIFY(cluster->freeze(false));
+    store.addFeedback({"1", "n", "e@x", "after", "::1", "&v4=after"});
+    // A statement sent before the hang may still be carried out once the database resumes: the
+    // caller heard of a failure, and a retry stores the row twice at worst, never loses it.
+    QCOMPARE(value("SELECT message FROM feedback ORDER BY id DESC LIMIT 1"), std::string("after"));
 }
 
 void TestServerPgStore::unreachable_throwsWithoutPassword()
