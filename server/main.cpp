@@ -454,10 +454,16 @@ int main(int argc, char **argv)
     std::thread signalWaiter([&] {
         int signal = 0;
         for (int received = 0; sigwait(&stopSignals, &signal) == 0 && !ended; ++received) {
-            if (received == 0)
+            if (received == 0) {
                 server.shutdown();
-            else
-                server.stop();
+                continue;
+            }
+            // A second signal ends the service now, whatever still waits for an upstream or the
+            // database: nothing is acknowledged that is not stored, so nothing is lost.
+            logLine("stopping at once: " + std::to_string(server.workInFlight()) + " requests cut");
+            logLine("nimbara-weatherd stopped");
+            flushLog(std::chrono::seconds(1));
+            std::_Exit(0);
         }
     });
 
@@ -478,6 +484,8 @@ int main(int argc, char **argv)
         logLine(std::string("nimbara-weatherd: ") + exception.what());
         ok = false;
     }
+    // The work under way ends within its time-outs; a second signal meanwhile still ends it at once.
+    server.finish();
     ended = true;
     pthread_kill(signalWaiter.native_handle(), SIGTERM); // wakes the signal thread to end it
     signalWaiter.join();

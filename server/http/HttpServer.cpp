@@ -736,6 +736,11 @@ HttpServer::HttpServer(HttpOptions options)
 HttpServer::~HttpServer()
 {
     stop();
+    finish();
+}
+
+void HttpServer::finish()
+{
     // Work not yet started is dropped; work under way (an upstream call) ends within its time-out.
     if (impl->workers) {
         impl->workers->stop();

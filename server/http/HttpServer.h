@@ -103,6 +103,9 @@ public:
     void shutdown();
     // From any thread, also before run(): ends run() soon after, cutting what is in flight.
     void stop();
+    // After run(): drops the work not yet started and waits for the work under way (an upstream or
+    // a database call), which ends within its own time-out. The destructor does it otherwise.
+    void finish();
     bool isRunning() const;
 
     const HttpOptions &options() const;

@@ -188,6 +188,7 @@ private slots:
     void executable_drainsRequestsInFlightOnSigterm_data();
     void executable_drainsRequestsInFlightOnSigterm();
     void executable_stopsCleanlyWithWorkStillQueued();
+    void executable_secondSigtermStopsAtOnce();
     void executable_logReaderThatStallsThenExitsHoldsNoRequest();
     void executable_helpListsEveryOption();
 
@@ -1070,6 +1071,35 @@ void TestWeatherd::executable_stopsCleanlyWithWorkStillQueued()
     QCOMPARE(process->exitStatus(), QProcess::NormalExit);
     QVERIFY2(process->exitCode() == 0, log.constData());
     QVERIFY2(log.contains("nimbara-weatherd stopped"), log.constData());
+}
+
+// An operator's second SIGTERM ends the service now, even with a request waiting for an upstream
+// that does not answer.
+void TestWeatherd::executable_secondSigtermStopsAtOnce()
+{
+    FakeUpstream upstream;
+    upstream.answer(200, openMeteoAnswer(12, 3));
+    upstream.hold();
+    QTemporaryDir dir;
+    int port = 0;
+    QProcess *process = startExecutable(dir, port, QString::fromStdString(upstream.url()),
+                                        {QStringLiteral("--releases"), QString::fromStdString(currentVersion),
+                                         QStringLiteral("--upstream-timeout"), QStringLiteral("60"),
+                                         QStringLiteral("--drain-timeout"), QStringLiteral("60")});
+    QVERIFY(port > 0);
+    int inFlight = connectLoopback(port);
+    QVERIFY(sendAll(inFlight, "GET /api/0.5/gate?" + londonQuery + " HTTP/1.1\r\nHost: x\r\n\r\n"));
+    QTRY_COMPARE(upstream.calls.load(), 1);
+    QByteArray log;
+    process->terminate();
+    QTRY_VERIFY((log += process->readAllStandardError()).contains("stopping: no new connections"));
+    process->terminate();
+    QVERIFY(process->waitForFinished(5000));
+    ::close(inFlight);
+    log += process->readAllStandardError();
+    QCOMPARE(process->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process->exitCode(), 0);
+    QVERIFY2(log.contains("stopping at once: 1 requests cut"), log.constData());
 }
 
 namespace {
