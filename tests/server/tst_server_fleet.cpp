@@ -197,8 +197,25 @@ private slots:
     void feedback_storedWithTheClientAddressNginxSaw();
     void feedback_overLimitRefusedAndNotStored();
     void redisStopped_answersGoOnThenSharedAgain();
+    void requestPastReadTimeout_leavesTheInstancesIn();
 
 private:
+    // The shipped configuration with loopback ports instead of 80 and 8471 to 8473; nothing else.
+    bool shippedSite(QString &site, int nginxPort) const
+    {
+        QFile shipped(QStringLiteral(NIMBARA_NGINX_CONFIG));
+        if (!shipped.open(QIODevice::ReadOnly))
+            return false;
+        site = QString::fromUtf8(shipped.readAll());
+        return replaceOnce(site, QStringLiteral("^(\\s*)listen 80 "),
+                           QStringLiteral("\\1listen 127.0.0.1:%1 ").arg(nginxPort)) &&
+               replaceOnce(site, QStringLiteral("^\\s*listen \\[::\\]:80 .*\\n"), QString()) &&
+               replaceOnce(site, QStringLiteral("server 127\\.0\\.0\\.1:8471 "),
+                           QStringLiteral("server 127.0.0.1:%1 ").arg(ports[0])) &&
+               replaceOnce(site, QStringLiteral("server 127\\.0\\.0\\.1:8472 "),
+                           QStringLiteral("server 127.0.0.1:%1 ").arg(ports[1])) &&
+               replaceOnce(site, QStringLiteral("^\\s*server 127\\.0\\.0\\.1:8473 .*\\n"), QString());
+    }
     std::unique_ptr<WeatherdProcess> startInstance(int port)
     {
         auto instance =
@@ -266,19 +283,9 @@ void TestServerFleet::initTestCase()
         QVERIFY2(instances[i], "an instance did not start");
     }
 
-    // The shipped configuration with loopback ports instead of 80 and 8471 to 8473; nothing else.
-    QFile shipped(QStringLiteral(NIMBARA_NGINX_CONFIG));
-    QVERIFY(shipped.open(QIODevice::ReadOnly));
-    QString site = QString::fromUtf8(shipped.readAll());
     const int nginxPort = freeLoopbackPort();
-    QVERIFY(replaceOnce(site, QStringLiteral("^(\\s*)listen 80 "),
-                        QStringLiteral("\\1listen 127.0.0.1:%1 ").arg(nginxPort)));
-    QVERIFY(replaceOnce(site, QStringLiteral("^\\s*listen \\[::\\]:80 .*\\n"), QString()));
-    QVERIFY(replaceOnce(site, QStringLiteral("server 127\\.0\\.0\\.1:8471 "),
-                        QStringLiteral("server 127.0.0.1:%1 ").arg(ports[0])));
-    QVERIFY(replaceOnce(site, QStringLiteral("server 127\\.0\\.0\\.1:8472 "),
-                        QStringLiteral("server 127.0.0.1:%1 ").arg(ports[1])));
-    QVERIFY(replaceOnce(site, QStringLiteral("^\\s*server 127\\.0\\.0\\.1:8473 .*\\n"), QString()));
+    QString site;
+    QVERIFY(shippedSite(site, nginxPort));
     nginx = std::make_unique<NginxServer>(site.toUtf8(), nginxPort);
     QVERIFY2(nginx->isReady(), nginx->errorLog().constData());
 }
@@ -431,6 +438,37 @@ void TestServerFleet::redisStopped_answersGoOnThenSharedAgain()
     QCOMPARE(redis->command({"EXISTS", "nimbara:cell:300:200"}), std::string("1"));
     QVERIFY(answeredOk(rawGet(ports[1], newCell)));
     QCOMPARE(upstream->calls.load(), callsShared + 1);
+}
+
+// Requests that outlast nginx's read time-out (new cells while the upstream stalls) get their 504,
+// and the instances stay in: what they hold is still answered, not a fleet-wide 502. The shipped
+// configuration with only its read time-out cut to 1 s, so that the test need not wait 15 s.
+void TestServerFleet::requestPastReadTimeout_leavesTheInstancesIn()
+{
+    const int port = freeLoopbackPort();
+    QString site;
+    QVERIFY(shippedSite(site, port));
+    QVERIFY(replaceOnce(site, QStringLiteral("proxy_read_timeout 15s;"),
+                        QStringLiteral("proxy_read_timeout 1s;")));
+    NginxServer impatient(site.toUtf8(), port);
+    QVERIFY2(impatient.isReady(), impatient.errorLog().constData());
+    const std::string held = gateTarget(7, 11.02);
+    for (int instance : ports)
+        QVERIFY(answeredOk(getFrom("127.9.0.1", instance, held)));
+
+    upstream->hold();
+    const auto released = std::shared_ptr<void>(nullptr, [this](void *) { upstream->release(); });
+    std::vector<std::future<RawResponse>> slow;
+    for (int i = 0; i < 2; ++i)
+        slow.push_back(std::async(std::launch::async, [port, i] {
+            return getFrom("127.9.1." + std::to_string(i + 1), port, gateTarget(i, 12.02));
+        }));
+    for (auto &request : slow)
+        QCOMPARE(request.get().status, 504);
+    for (int i = 0; i < 20; ++i) {
+        const auto answer = getFrom("127.9.2." + std::to_string(i + 1), port, held);
+        QVERIFY2(answeredOk(answer), (answer.head + "\n" + answer.body).c_str());
+    }
 }
 
 QTEST_GUILESS_MAIN(TestServerFleet)
