@@ -42,7 +42,7 @@ void addRoutes(HttpServer &server, WeatherService &service, bool accessLog)
         "/api/0.5/gate", [&](const Request &request) { return service.gateFromCache(request.query); },
         [&](const Request &request) { return service.gate(request.query, request.clientAddress); });
 
-    server.post("/api/0.5/feedback", Runs::onWorker, [&](const Request &request) {
+    server.post("/api/0.5/feedback", Runs::onStoreWorker, [&](const Request &request) {
         // The widget posts a plain form; multipart is someone else's client.
         if (isMultipart(request.header("Content-Type")))
             return WeatherService::errorReply(415, GateError::malformedRequest);
@@ -66,10 +66,11 @@ void addRoutes(HttpServer &server, WeatherService &service, bool accessLog)
 
 void addPlaceRoutes(HttpServer &server, const PlacesService &places)
 {
-    // A short text can match many names: the search runs where a slow one holds up no other client.
-    server.get("/api/0.5/places", Runs::onWorker,
+    // A short text can match many names: the search runs where a slow one holds up no other client,
+    // and waits for nothing but a core.
+    server.get("/api/0.5/places", Runs::onComputeWorker,
                [&places](const Request &request) { return places.places(request.query); });
-    server.get("/api/0.5/locate", Runs::onWorker, [&places](const Request &request) {
+    server.get("/api/0.5/locate", Runs::onComputeWorker, [&places](const Request &request) {
         return places.locate(request.query, request.clientAddress);
     });
 }

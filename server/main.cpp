@@ -146,7 +146,8 @@ std::optional<int> parseOptions(int argc, char **argv, Options &options)
         ->capture_default_str();
     app.add_option(
            "--threads", options.http.workerThreads,
-           "worker threads for upstream and database work; the probe\nand cached answers never wait for them")
+           "worker threads for upstream calls; database writes and the\nplace search have workers of their "
+           "own, and the probe\nand cached answers never wait for any")
         ->type_name("N")
         ->check(CLI::Range(1u, 100000u))
         ->capture_default_str();

@@ -99,6 +99,10 @@ struct HttpServer::Impl
             options.loopThreads = std::max(1u, std::thread::hardware_concurrency());
         if (options.workerThreads == 0)
             options.workerThreads = HttpOptions::defaultWorkerThreads();
+        if (options.storeThreads == 0)
+            options.storeThreads = 1;
+        if (options.computeThreads == 0)
+            options.computeThreads = std::max(1u, std::thread::hardware_concurrency());
         return options;
     }
 
@@ -224,7 +228,6 @@ struct HttpServer::Impl
     std::function<std::string(const Request &)> clientAddressResolver;
     std::optional<TrustedProxies> trustedProxies;
 
-    std::atomic<size_t> inFlight{0};
     std::atomic<bool> running{false};
     std::atomic<bool> draining{false};
     // Set once the loops are told to stop: sessions then end as their loops are torn down.
@@ -249,8 +252,16 @@ struct HttpServer::Impl
     // The drain runs on the first front loop's thread.
     net::io_context &control = fronts.front()->context;
     net::steady_timer drainTime{control};
+    // Workers of one kind, and the work queued or running on them.
+    struct Pool
+    {
+        unsigned threads = 0;
+        std::unique_ptr<net::thread_pool> workers;
+        std::atomic<size_t> inFlight{0};
+    };
+    Pool &poolFor(Runs runs) { return pools[static_cast<size_t>(runs) - 1]; }
     // Work still queued holds sessions, whose sockets belong to the loops: the workers go first.
-    std::unique_ptr<net::thread_pool> workers;
+    std::array<Pool, 3> pools;
 };
 
 namespace {
@@ -467,20 +478,21 @@ private:
         } else if (route->runs == Runs::onLoop) {
             return answer(*call([&] { return std::optional<Reply>(route->handler(request)); }));
         }
-        // Work that may block waits for a worker, within a bound: beyond it the client hears at once
-        // that the service is busy.
-        if (server.inFlight.fetch_add(1) >= server.options.workerThreads + server.options.maxQueuedWork) {
-            --server.inFlight;
+        // Work that may block waits for a worker of its kind, within a bound: beyond it the client
+        // hears at once that the service is busy.
+        auto &pool = server.poolFor(route->runs);
+        if (pool.inFlight.fetch_add(1) >= pool.threads + server.options.maxQueuedWork) {
+            --pool.inFlight;
             server.workRefused.add();
             logLine("busy: " + escapeForLog(request.clientAddress) + " " + escapeForLog(request.method) +
                     " " + escapeForLog(request.path) + ": every worker taken");
             return answer(server.errorReply(503));
         }
-        net::post(*server.workers, [self = shared_from_this()] {
+        net::post(*pool.workers, [self = shared_from_this(), &pool] {
             auto reply =
                 self->call([&] { return std::optional<Reply>(self->route->handler(self->request)); });
-            net::post(self->stream.get_executor(), [self, reply = std::move(*reply)]() mutable {
-                --self->server.inFlight;
+            net::post(self->stream.get_executor(), [self, &pool, reply = std::move(*reply)]() mutable {
+                --pool.inFlight;
                 self->answer(std::move(reply));
             });
         });
@@ -742,10 +754,12 @@ HttpServer::~HttpServer()
 void HttpServer::finish()
 {
     // Work not yet started is dropped; work under way (an upstream call) ends within its time-out.
-    if (impl->workers) {
-        impl->workers->stop();
-        impl->workers->join();
-        impl->workers.reset();
+    for (auto &pool : impl->pools) {
+        if (pool.workers) {
+            pool.workers->stop();
+            pool.workers->join();
+            pool.workers.reset();
+        }
     }
 }
 
@@ -831,7 +845,7 @@ int HttpServer::bindAndListen(const std::string &host, int port)
             setrlimit(RLIMIT_NOFILE, &limit);
             getrlimit(RLIMIT_NOFILE, &limit);
         }
-        const size_t reserve = 64 + 2 * impl->options.workerThreads;
+        const size_t reserve = 64 + 2 * (impl->options.workerThreads + impl->options.storeThreads);
         if (limit.rlim_cur != RLIM_INFINITY)
             cap = std::min(cap, limit.rlim_cur > reserve ? static_cast<size_t>(limit.rlim_cur) - reserve : 1);
     }
@@ -841,7 +855,12 @@ int HttpServer::bindAndListen(const std::string &host, int port)
 
 void HttpServer::run()
 {
-    impl->workers = std::make_unique<net::thread_pool>(impl->options.workerThreads);
+    const auto &options = impl->options;
+    impl->poolFor(Runs::onWorker).threads = options.workerThreads;
+    impl->poolFor(Runs::onStoreWorker).threads = options.storeThreads;
+    impl->poolFor(Runs::onComputeWorker).threads = options.computeThreads;
+    for (auto &pool : impl->pools)
+        pool.workers = std::make_unique<net::thread_pool>(pool.threads);
     for (auto &front : impl->fronts)
         impl->accept(*front);
     impl->running = true;
@@ -919,7 +938,10 @@ size_t HttpServer::connectionCount() const
 
 size_t HttpServer::workInFlight() const
 {
-    return impl->inFlight;
+    size_t total = 0;
+    for (const auto &pool : impl->pools)
+        total += pool.inFlight;
+    return total;
 }
 
 } // namespace nimbara::server

@@ -18,8 +18,10 @@ struct HttpOptions
     // Threads that read, parse and answer, for the kept-alive connections and as many again for the
     // new ones; 0: one per core.
     unsigned loopThreads = 0;
-    unsigned workerThreads = 0;  // threads for work that may block (upstream, database); 0: the default
-    size_t maxQueuedWork = 1024; // work waiting for a worker beyond this is refused with 503
+    unsigned workerThreads = 0;  // threads for work that waits for an upstream; 0: the default
+    unsigned storeThreads = 8;   // threads for work that waits for the database
+    unsigned computeThreads = 0; // threads for work that only computes; 0: one per core
+    size_t maxQueuedWork = 1024; // work waiting for a worker of a kind beyond this is refused with 503
     std::chrono::milliseconds headerTimeout{10000}; // a request's head must arrive whole within this
     std::chrono::milliseconds bodyTimeout{10000};
     std::chrono::milliseconds idleTimeout{60000}; // between the requests of a keep-alive connection
@@ -54,8 +56,9 @@ struct Request
 };
 
 // Where a route's handler runs: on the threads that answer every connection (it must never block),
-// or on the bounded pool of workers (it may wait for an upstream or a disk).
-enum class Runs { onLoop, onWorker };
+// or on a bounded pool of workers of its kind, so that one stalled dependency holds up no other:
+// onWorker may wait for an upstream, onStoreWorker for the database, onComputeWorker only computes.
+enum class Runs { onLoop, onWorker, onStoreWorker, onComputeWorker };
 
 using Handler = std::function<Reply(const Request &)>;
 // Answers on the loop when it can do so without blocking, or gives nothing and the slow handler then

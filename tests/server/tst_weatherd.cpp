@@ -173,6 +173,7 @@ private slots:
     void framing_rawRequests_data();
     void framing_rawRequests();
     void slowClient_isCutOffWhileOthersAreServed();
+    void stalledUpstream_holdsNoFeedback();
     void pipeliningClientThatNeverReads_holdsLittleKernelMemory();
     void connectionCaps_overCapAnsweredAtOnceWith503_data();
     void connectionCaps_overCapAnsweredAtOnceWith503();
@@ -771,6 +772,36 @@ void TestWeatherd::pipeliningClientThatNeverReads_holdsLittleKernelMemory()
     QVERIFY2(held >= 0, "the server's end is not listed");
     QVERIFY2(held <= 1024 * 1024, std::to_string(held).c_str());
     QCOMPARE(rawGet(service->port, "/check/").status, 200);
+}
+
+// Every upstream worker and its whole queue taken by requests for new cells while the upstream
+// stalls: feedback, which waits for the database only, is stored and answered all the same.
+void TestWeatherd::stalledUpstream_holdsNoFeedback()
+{
+    HttpOptions options = Service::testHttpOptions();
+    options.workerThreads = 2;
+    options.maxQueuedWork = 4;
+    service = std::make_unique<Service>(geocoder.get(), options);
+    service->first.hold();
+    service->second.hold();
+    LogCapture log;
+    std::vector<int> waiting;
+    for (int i = 0; i < 7; ++i) {
+        waiting.push_back(connectLoopback(service->port));
+        const std::string cell = "&v1=" + std::to_string(10 + i) +
+                                 ".05&v2=20.05&v3=auto&v4=en-GB&v5=" + fingerprint("machine-a") +
+                                 "&v6=" + fingerprint(currentVersion);
+        QVERIFY(sendAll(waiting.back(), "GET /api/0.5/gate?" + cell + " HTTP/1.1\r\nHost: x\r\n\r\n"));
+    }
+    // One of them, whichever came last, is over the upstream workers' bound.
+    QTRY_COMPARE(service->server.workInFlight(), size_t(6));
+    QTRY_VERIFY(log.contains("busy: 127.0.0.1 GET /api/0.5/gate"));
+    QCOMPARE(rawPost(service->port, "/api/0.5/feedback?", "&v1=1&v2=A&v3=a@b&v4=still heard").status, 200);
+    QCOMPARE(feedbackRows(service->databasePath()).size(), size_t(1));
+    service->first.release();
+    service->second.release();
+    for (int fd : waiting)
+        ::close(fd);
 }
 
 void TestWeatherd::slowClient_isCutOffWhileOthersAreServed()
