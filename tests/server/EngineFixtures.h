@@ -357,6 +357,23 @@ private:
     int listenPort = 0;
 };
 
+// Two instances with the same options, each with an SQLite file of its own, as on two machines
+// that share Redis.
+struct TwoInstances
+{
+    TwoInstances(const QString &executable, const QStringList &options)
+        : one(executable,
+              options + QStringList{QStringLiteral("--db"), dir.filePath(QStringLiteral("one.sqlite"))})
+        , two(executable,
+              options + QStringList{QStringLiteral("--db"), dir.filePath(QStringLiteral("two.sqlite"))})
+    {}
+    bool started() const { return one.port() > 0 && two.port() > 0; }
+
+    QTemporaryDir dir;
+    WeatherdProcess one;
+    WeatherdProcess two;
+};
+
 // nginx with a site configuration given as text, in a prefix of its own (temp paths, pid and logs in
 // a temporary directory; as "nobody" when the test runs as root). The site must listen on a port
 // the caller chose and names in listenPort.

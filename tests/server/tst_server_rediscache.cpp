@@ -376,14 +376,10 @@ void TestServerRedisCache::executable_twoInstancesShareTheirCells()
                               QStringLiteral("--second-provider-url"),
                               QString(),
                               QStringLiteral("--no-access-log")};
-    QTemporaryDir dir;
-    WeatherdProcess one(QStringLiteral(NIMBARA_WEATHERD),
-                        options +
-                            QStringList{QStringLiteral("--db"), dir.filePath(QStringLiteral("one.sqlite"))});
-    WeatherdProcess two(QStringLiteral(NIMBARA_WEATHERD),
-                        options +
-                            QStringList{QStringLiteral("--db"), dir.filePath(QStringLiteral("two.sqlite"))});
-    QVERIFY2(one.port() > 0 && two.port() > 0, one.log() + two.log());
+    TwoInstances fleet(QStringLiteral(NIMBARA_WEATHERD), options);
+    QVERIFY2(fleet.started(), fleet.one.log() + fleet.two.log());
+    auto &one = fleet.one;
+    auto &two = fleet.two;
     QVERIFY2(one.log().contains(("cache redis 127.0.0.1:" + std::to_string(server->port()) + "/3").c_str()),
              one.log().constData());
     const std::string gate =
@@ -412,14 +408,10 @@ void TestServerRedisCache::executable_budgetChargedOnlyForUpstreamCalls()
                               QStringLiteral("--new-cells-per-client"),
                               QStringLiteral("1"),
                               QStringLiteral("--no-access-log")};
-    QTemporaryDir dir;
-    WeatherdProcess one(QStringLiteral(NIMBARA_WEATHERD),
-                        options +
-                            QStringList{QStringLiteral("--db"), dir.filePath(QStringLiteral("one.sqlite"))});
-    WeatherdProcess two(QStringLiteral(NIMBARA_WEATHERD),
-                        options +
-                            QStringList{QStringLiteral("--db"), dir.filePath(QStringLiteral("two.sqlite"))});
-    QVERIFY2(one.port() > 0 && two.port() > 0, one.log() + two.log());
+    TwoInstances fleet(QStringLiteral(NIMBARA_WEATHERD), options);
+    QVERIFY2(fleet.started(), fleet.one.log() + fleet.two.log());
+    auto &one = fleet.one;
+    auto &two = fleet.two;
     auto gate = [](int port, const char *latitude) {
         return rawGet(port, std::string("/api/0.5/gate?&v1=") + latitude +
                                 "&v2=-0.1278&v3=auto&v4=en&v5=&v6=" + fingerprint(NIMBARA_SERVER_VERSION));

@@ -165,7 +165,6 @@ void TestServerRedisLimits::redisDown_limitsHoldInProcessThenSharedAgain()
 
 void TestServerRedisLimits::executable_feedbackLimitHoldsAcrossInstances()
 {
-    QTemporaryDir dir;
     const QStringList options{QStringLiteral("--cache"),
                               QString::fromStdString(server->url()),
                               QStringLiteral("--feedback-per-client"),
@@ -173,13 +172,10 @@ void TestServerRedisLimits::executable_feedbackLimitHoldsAcrossInstances()
                               QStringLiteral("--feedback-burst"),
                               QStringLiteral("2"),
                               QStringLiteral("--no-access-log")};
-    WeatherdProcess one(QStringLiteral(NIMBARA_WEATHERD),
-                        options +
-                            QStringList{QStringLiteral("--db"), dir.filePath(QStringLiteral("one.sqlite"))});
-    WeatherdProcess two(QStringLiteral(NIMBARA_WEATHERD),
-                        options +
-                            QStringList{QStringLiteral("--db"), dir.filePath(QStringLiteral("two.sqlite"))});
-    QVERIFY2(one.port() > 0 && two.port() > 0, one.log() + two.log());
+    TwoInstances fleet(QStringLiteral(NIMBARA_WEATHERD), options);
+    QVERIFY2(fleet.started(), fleet.one.log() + fleet.two.log());
+    auto &one = fleet.one;
+    auto &two = fleet.two;
     const std::string form = "&v1=Ann&v2=1.0&v3=ann@example.org&v4=Hello";
     QCOMPARE(rawPost(one.port(), "/api/0.5/feedback?", form).status, 200);
     QCOMPARE(rawPost(two.port(), "/api/0.5/feedback?", form).status, 200);

@@ -197,6 +197,19 @@ private:
     QProcess *startExecutable(const QTemporaryDir &dir, int &port,
                               const QString &providerUrl = QStringLiteral("http://127.0.0.1:9"),
                               const QStringList &more = {}, const QStringList &wrapper = {});
+    // The executable for a current client, in front of an upstream that holds its requests.
+    QProcess *startBeforeHeldUpstream(const FakeUpstream &upstream, const QTemporaryDir &dir, int &port,
+                                      const QString &upstreamTimeout, const QString &drainTimeout,
+                                      const QStringList &more = {}, const QStringList &wrapper = {})
+    {
+        return startExecutable(dir, port, QString::fromStdString(upstream.url()),
+                               QStringList{QStringLiteral("--releases"),
+                                           QString::fromStdString(currentVersion),
+                                           QStringLiteral("--upstream-timeout"), upstreamTimeout,
+                                           QStringLiteral("--drain-timeout"), drainTimeout} +
+                                   more,
+                               wrapper);
+    }
 
     std::unique_ptr<Geocoder> geocoder;
     std::unique_ptr<Service> service;
@@ -1017,10 +1030,7 @@ void TestWeatherd::executable_drainsRequestsInFlightOnSigterm()
     upstream.hold();
     QTemporaryDir dir;
     int port = 0;
-    QProcess *process = startExecutable(dir, port, QString::fromStdString(upstream.url()),
-                                        {QStringLiteral("--releases"), QString::fromStdString(currentVersion),
-                                         QStringLiteral("--upstream-timeout"), QStringLiteral("3"),
-                                         QStringLiteral("--drain-timeout"), drainTimeout});
+    QProcess *process = startBeforeHeldUpstream(upstream, dir, port, QStringLiteral("3"), drainTimeout);
     QVERIFY(port > 0);
     // A keep-alive client between requests, and a gate request waiting for the upstream.
     int idle = connectLoopback(port);
@@ -1076,11 +1086,9 @@ void TestWeatherd::executable_stopsCleanlyWithWorkStillQueued()
     QTemporaryDir dir;
     int port = 0;
     // Without the data it need not load, it starts within seconds under valgrind.
-    QProcess *process = startExecutable(
-        dir, port, QString::fromStdString(upstream.url()),
-        {QStringLiteral("--releases"), QString::fromStdString(currentVersion), QStringLiteral("--threads"),
-         QStringLiteral("1"), QStringLiteral("--upstream-timeout"), QStringLiteral("1"),
-         QStringLiteral("--drain-timeout"), QStringLiteral("0.5"), QStringLiteral("--ip-db"),
+    QProcess *process = startBeforeHeldUpstream(
+        upstream, dir, port, QStringLiteral("1"), QStringLiteral("0.5"),
+        {QStringLiteral("--threads"), QStringLiteral("1"), QStringLiteral("--ip-db"),
          dir.filePath(QStringLiteral("none")), QStringLiteral("--locale-dir"),
          dir.filePath(QStringLiteral("none"))},
         {QStringLiteral("valgrind"), QStringLiteral("--quiet"), QStringLiteral("--error-exitcode=99")});
@@ -1113,10 +1121,8 @@ void TestWeatherd::executable_secondSigtermStopsAtOnce()
     upstream.hold();
     QTemporaryDir dir;
     int port = 0;
-    QProcess *process = startExecutable(dir, port, QString::fromStdString(upstream.url()),
-                                        {QStringLiteral("--releases"), QString::fromStdString(currentVersion),
-                                         QStringLiteral("--upstream-timeout"), QStringLiteral("60"),
-                                         QStringLiteral("--drain-timeout"), QStringLiteral("60")});
+    QProcess *process =
+        startBeforeHeldUpstream(upstream, dir, port, QStringLiteral("60"), QStringLiteral("60"));
     QVERIFY(port > 0);
     int inFlight = connectLoopback(port);
     QVERIFY(sendAll(inFlight, "GET /api/0.5/gate?" + londonQuery + " HTTP/1.1\r\nHost: x\r\n\r\n"));
