@@ -297,6 +297,9 @@ int main(int argc, char **argv)
     if (auto exitCode = parseOptions(argc, argv, options))
         return *exitCode;
     options.http.drainTimeout = std::chrono::milliseconds(static_cast<long>(options.drainTimeout * 1000));
+    // Work that starts this late still ends within nginx's 15 s read time-out: a failover through
+    // both providers takes 10 s at most with the default time-out, a database call 12 s.
+    options.http.maxQueueWait = std::chrono::seconds(2);
 
     // SIGTERM and SIGINT are taken by one thread that drains the server, or stops it at once on a
     // second signal; block them everywhere else before any thread starts.

@@ -488,13 +488,38 @@ private:
                     " " + escapeForLog(request.path) + ": every worker taken");
             return answer(server.errorReply(503));
         }
-        net::post(*pool.workers, [self = shared_from_this(), &pool] {
+        // Queued, then taken by a worker or given up at the queue's deadline: whichever comes first.
+        enum Turn { queued, taken, givenUp };
+        auto turn = std::make_shared<std::atomic<int>>(queued);
+        std::shared_ptr<net::steady_timer> deadline;
+        if (server.options.maxQueueWait.count() > 0) {
+            deadline = std::make_shared<net::steady_timer>(stream.get_executor(),
+                                                           started + server.options.maxQueueWait);
+            deadline->async_wait([self = shared_from_this(), &pool, turn](beast::error_code error) {
+                int expected = queued;
+                if (error || !turn->compare_exchange_strong(expected, givenUp))
+                    return;
+                --pool.inFlight;
+                self->server.workRefused.add();
+                logLine("busy: " + escapeForLog(self->request.clientAddress) + " " +
+                        escapeForLog(self->request.method) + " " + escapeForLog(self->request.path) +
+                        ": no worker free in time");
+                self->answer(self->server.errorReply(503));
+            });
+        }
+        net::post(*pool.workers, [self = shared_from_this(), &pool, turn, deadline] {
+            int expected = queued;
+            if (!turn->compare_exchange_strong(expected, taken))
+                return;
             auto reply =
                 self->call([&] { return std::optional<Reply>(self->route->handler(self->request)); });
-            net::post(self->stream.get_executor(), [self, &pool, reply = std::move(*reply)]() mutable {
-                --pool.inFlight;
-                self->answer(std::move(reply));
-            });
+            net::post(self->stream.get_executor(),
+                      [self, &pool, deadline, reply = std::move(*reply)]() mutable {
+                          if (deadline)
+                              deadline->cancel();
+                          --pool.inFlight;
+                          self->answer(std::move(reply));
+                      });
         });
     }
 

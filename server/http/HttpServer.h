@@ -22,6 +22,9 @@ struct HttpOptions
     unsigned storeThreads = 8;   // threads for work that waits for the database
     unsigned computeThreads = 0; // threads for work that only computes; 0: one per core
     size_t maxQueuedWork = 1024; // work waiting for a worker of a kind beyond this is refused with 503
+    // Work that has no worker yet this long after its request's first byte is answered 503 and
+    // dropped, so that what runs late still ends within a proxy's read time-out; 0: no bound.
+    std::chrono::milliseconds maxQueueWait{0};
     std::chrono::milliseconds headerTimeout{10000}; // a request's head must arrive whole within this
     std::chrono::milliseconds bodyTimeout{10000};
     std::chrono::milliseconds idleTimeout{60000}; // between the requests of a keep-alive connection

@@ -174,6 +174,7 @@ private slots:
     void framing_rawRequests();
     void slowClient_isCutOffWhileOthersAreServed();
     void stalledUpstream_holdsNoFeedback();
+    void workWithoutWorkerInTime_answered503AtItsDeadline();
     void pipeliningClientThatNeverReads_holdsLittleKernelMemory();
     void connectionCaps_overCapAnsweredAtOnceWith503_data();
     void connectionCaps_overCapAnsweredAtOnceWith503();
@@ -815,6 +816,42 @@ void TestWeatherd::stalledUpstream_holdsNoFeedback()
     service->second.release();
     for (int fd : waiting)
         ::close(fd);
+}
+
+// The one worker held by a stalled upstream: a request queued behind it hears 503 (error 3) at its
+// queue deadline, not once the worker is free, and is not fetched after all.
+void TestWeatherd::workWithoutWorkerInTime_answered503AtItsDeadline()
+{
+    HttpOptions options = Service::testHttpOptions();
+    options.workerThreads = 1;
+    options.maxQueueWait = 300ms;
+    service = std::make_unique<Service>(geocoder.get(), options);
+    service->first.hold();
+    service->second.hold();
+    auto cellRequest = [](int i) {
+        return "GET /api/0.5/gate?&v1=" + std::to_string(10 + i) +
+               ".05&v2=20.05&v3=auto&v4=en-GB&v5=" + fingerprint("machine-a") +
+               "&v6=" + fingerprint(currentVersion) + " HTTP/1.1\r\nHost: x\r\n\r\n";
+    };
+    int running = connectLoopback(service->port);
+    QVERIFY(sendAll(running, cellRequest(0)));
+    QTRY_COMPARE(service->first.calls.load(), 1);
+    int queued = connectLoopback(service->port);
+    const auto sent = std::chrono::steady_clock::now();
+    QVERIFY(sendAll(queued, cellRequest(1)));
+    const auto answer = readResponse(queued, 5s);
+    const auto waited = std::chrono::steady_clock::now() - sent;
+    QCOMPARE(answer.status, 503);
+    QVERIFY(json(answer) == nlohmann::json::parse(R"({"status":"error","error":3})"));
+    QVERIFY2(waited < 900ms, std::to_string(waited.count()).c_str());
+    // The request given up is never fetched, also once the worker is free again.
+    QVERIFY(readResponse(running, 5s).answered);
+    QTRY_COMPARE(service->server.workInFlight(), size_t(0));
+    QCOMPARE(service->first.calls.load(), 1);
+    service->first.release();
+    service->second.release();
+    ::close(running);
+    ::close(queued);
 }
 
 void TestWeatherd::slowClient_isCutOffWhileOthersAreServed()
