@@ -32,7 +32,7 @@ packages=(
   # is not started)
   prometheus
   # packaging; appstreamcli checks the AppStream metainfo
-  dpkg-dev fakeroot file librsvg2-bin desktop-file-utils appstream
+  dpkg-dev fakeroot file librsvg2-bin desktop-file-utils appstream lintian
   # the widget's accessibility tree, read in the tests as a screen reader reads it
   at-spi2-core python3-pyatspi
 )

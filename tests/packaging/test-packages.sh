@@ -53,6 +53,13 @@ for deb in "${debs[@]}"; do
   esac
 done
 
+# Debian's own checks of the widget and the service packages (the data package is only data, and
+# large): no error and no warning.
+if ! report=$(lintian --fail-on error,warning "${debs[@]:0:2}" 2>&1); then
+  echo "$report" >&2
+  fail "lintian found errors or warnings"
+fi
+
 # Logs and screenshots of the installed programs, for a look after the run.
 output=${NIMBARA_TEST_OUTPUT:-$PWD/packages-test-output}
 mkdir -p "$output"
