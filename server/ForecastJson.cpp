@@ -33,6 +33,8 @@ public:
             text(",\"sunrise\":", reading.sunrise);
         if (!reading.sunset.empty())
             text(",\"sunset\":", reading.sunset);
+        writeNow(reading.now);
+        writeDaily(reading.daily);
         if (reading.hourly.empty())
             return;
         out += ",\"hourly\":[";
@@ -53,6 +55,67 @@ public:
     }
 
 private:
+    // Wind in km/h, mph and m/s, whichever the reader's locale uses, and the degrees it comes from
+    // (0 = north); the feels-like in both units as every temperature.
+    void writeNow(const NowDetails &now)
+    {
+        if (now.empty())
+            return;
+        out += ",\"now\":{";
+        const size_t start = out.size();
+        const auto separate = [&] {
+            if (out.size() > start)
+                out += ',';
+        };
+        if (now.feelsLike) {
+            out += "\"feelsLike\":";
+            bothUnits(*now.feelsLike);
+        }
+        if (now.windKmh) {
+            separate();
+            integer("\"wind\":{\"kmh\":", std::lround(*now.windKmh));
+            integer(",\"mph\":", std::lround(*now.windKmh / 1.609344));
+            integer(",\"ms\":", std::lround(*now.windKmh / 3.6));
+            if (now.windDirection)
+                integer(",\"direction\":", std::lround(*now.windDirection) % 360);
+            out += '}';
+        }
+        if (now.humidity) {
+            separate();
+            integer("\"humidity\":", std::lround(*now.humidity));
+        }
+        out += '}';
+    }
+
+    void writeDaily(const std::vector<DayForecast> &days)
+    {
+        if (days.empty())
+            return;
+        out += ",\"daily\":[";
+        for (const DayForecast &day : days) {
+            if (out.back() == '}')
+                out += ',';
+            text("{\"date\":", day.date);
+            out += ",\"high\":";
+            bothUnits(day.high);
+            out += ",\"low\":";
+            bothUnits(day.low);
+            text(",\"condition\":", day.condition);
+            if (day.precipitation) {
+                out += ",\"precipitation\":";
+                decimal(std::round(*day.precipitation * 10) / 10);
+            }
+            if (day.probability)
+                integer(",\"probability\":", std::lround(*day.probability));
+            if (!day.sunrise.empty())
+                text(",\"sunrise\":", day.sunrise);
+            if (!day.sunset.empty())
+                text(",\"sunset\":", day.sunset);
+            out += '}';
+        }
+        out += ']';
+    }
+
     // The service writes these texts itself (names, times); anything outside printable ASCII is
     // replaced rather than trusted.
     void text(std::string_view key, std::string_view value)
@@ -98,7 +161,7 @@ private:
 std::string forecastJson(const Reading &reading)
 {
     std::string text;
-    text.reserve(reading.hourly.empty() ? 160 : 160 + 140 * reading.hourly.size());
+    text.reserve(320 + 140 * reading.hourly.size() + 200 * reading.daily.size());
     ForecastWriter(text).write(reading);
     return text;
 }

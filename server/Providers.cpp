@@ -8,6 +8,7 @@
 #include <curl/curl.h>
 #include <nlohmann/json.hpp>
 
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <map>
@@ -95,6 +96,31 @@ HttpAnswer httpGet(const std::string &url, const std::string &userAgent, std::ch
     return answer;
 }
 
+double feelsLikeCelsius(double celsius, double windKmh, double humidity)
+{
+    const double f = celsius * 9 / 5 + 32;
+    const double mph = windKmh / 1.609344;
+    if (f <= 50 && mph > 3) {
+        const double v = std::pow(mph, 0.16);
+        const double chill = 35.74 + 0.6215 * f - 35.75 * v + 0.4275 * f * v;
+        return (std::min(chill, f) - 32) * 5 / 9;
+    }
+    if (f < 80)
+        return celsius;
+    const double rh = std::clamp(humidity, 0.0, 100.0);
+    double index = 0.5 * (f + 61 + (f - 68) * 1.2 + rh * 0.094);
+    if ((index + f) / 2 >= 80) {
+        index = -42.379 + 2.04901523 * f + 10.14333127 * rh - 0.22475541 * f * rh - 0.00683783 * f * f -
+                0.05481717 * rh * rh + 0.00122874 * f * f * rh + 0.00085282 * f * rh * rh -
+                0.00000199 * f * f * rh * rh;
+        if (rh < 13 && f < 112)
+            index -= (13 - rh) / 4 * std::sqrt((17 - std::abs(f - 95)) / 17);
+        else if (rh > 85 && f < 87)
+            index += (rh - 85) / 10 * (87 - f) / 5;
+    }
+    return (index - 32) * 5 / 9;
+}
+
 std::string coordinateDecimal(double value, int decimals)
 {
     char buffer[64];
@@ -142,12 +168,14 @@ std::optional<Reading> HttpWeatherProvider::currentWeather(double latitude, doub
 
 std::string OpenMeteoProvider::requestUrl(double latitude, double longitude) const
 {
-    // Two days of hours, so that the next 24 start at any hour of today.
+    // Eight days, so that the next 24 hours start at any hour of today and the week ahead is whole.
     return baseUrl + "/v1/forecast?latitude=" + coordinateDecimal(latitude, 4) +
            "&longitude=" + coordinateDecimal(longitude, 4) +
-           "&current=temperature_2m,weather_code"
+           "&current=temperature_2m,weather_code,apparent_temperature,relative_humidity_2m,wind_speed_10m,"
+           "wind_direction_10m"
            "&hourly=temperature_2m,weather_code,precipitation,precipitation_probability,is_day"
-           "&daily=temperature_2m_max,temperature_2m_min,sunrise,sunset&timezone=auto&forecast_days=2";
+           "&daily=temperature_2m_max,temperature_2m_min,sunrise,sunset,weather_code,precipitation_sum,"
+           "precipitation_probability_max&timezone=auto&forecast_days=8";
 }
 
 namespace {
@@ -183,12 +211,30 @@ std::optional<double> percentage(std::optional<double> percent)
 {
     return percent && *percent >= 0 && *percent <= 100 ? percent : std::nullopt;
 }
+// A wind speed in km/h (the strongest gusts measured stay below 410) and a direction in degrees.
+std::optional<double> windSpeed(std::optional<double> kmh)
+{
+    return kmh && *kmh >= 0 && *kmh < 500 ? kmh : std::nullopt;
+}
+std::optional<double> windDirection(std::optional<double> degrees)
+{
+    return degrees && *degrees >= 0 && *degrees <= 360 ? degrees : std::nullopt;
+}
 
 constexpr size_t forecastHours = 24;
 // Offsets beyond ±18 hours are no place's.
 constexpr int maxOffsetSeconds = 18 * 3600;
 
-// Open-Meteo's daily block: today's row, found by the local date of the reading.
+constexpr size_t forecastDays = 7;
+
+std::optional<std::string_view> wmoCondition(std::optional<double> code)
+{
+    return code && *code >= 0 && *code < 1000 && *code == std::floor(*code)
+               ? conditionForWmoCode(static_cast<int>(*code))
+               : std::nullopt;
+}
+
+// Open-Meteo's daily block: the rows from today's, found by the local date of the reading.
 void readOpenMeteoDaily(const nlohmann::json &answer, Seconds localNow, Reading &reading)
 {
     const auto daily = answer.find("daily");
@@ -198,20 +244,61 @@ void readOpenMeteoDaily(const nlohmann::json &answer, Seconds localNow, Reading 
     const auto times = daily->find("time");
     if (times == daily->end() || !times->is_array())
         return;
-    for (size_t i = 0; i < times->size(); ++i) {
-        if (textAt(*daily, "time", i) != today)
+    for (size_t i = 0; i < times->size() && reading.daily.size() < forecastDays; ++i) {
+        const std::string date = textAt(*daily, "time", i);
+        if (date.size() != 10 || !parseCivilTime(date + "T00:00") || date < today ||
+            (!reading.daily.empty() && date <= reading.daily.back().date))
             continue;
-        reading.todayHigh = plausible(numberAt(*daily, "temperature_2m_max", i));
-        reading.todayLow = plausible(numberAt(*daily, "temperature_2m_min", i));
+        DayForecast day;
+        day.date = date;
         // Where the sun does not rise or set, the time given is not on this day.
-        for (auto [member, text] :
-             {std::pair{"sunrise", &reading.sunrise}, std::pair{"sunset", &reading.sunset}}) {
+        for (auto [member, text] : {std::pair{"sunrise", &day.sunrise}, std::pair{"sunset", &day.sunset}}) {
             const std::string given = textAt(*daily, member, i);
-            if (given.rfind(today, 0) == 0 && parseCivilTime(given))
+            if (given.rfind(date, 0) == 0 && parseCivilTime(given))
                 *text = localClockText(*parseCivilTime(given), 0);
         }
-        return;
+        const auto high = plausible(numberAt(*daily, "temperature_2m_max", i));
+        const auto low = plausible(numberAt(*daily, "temperature_2m_min", i));
+        if (date == today) {
+            reading.todayHigh = high;
+            reading.todayLow = low;
+            reading.sunrise = day.sunrise;
+            reading.sunset = day.sunset;
+        }
+        const auto condition = wmoCondition(numberAt(*daily, "weather_code", i));
+        if (!high || !low || *low > *high || !condition)
+            continue; // a day without its range or its condition cannot be shown
+        day.high = *high;
+        day.low = *low;
+        day.condition = *condition;
+        day.precipitation = precipitationAmount(numberAt(*daily, "precipitation_sum", i));
+        day.probability = percentage(numberAt(*daily, "precipitation_probability_max", i));
+        reading.daily.push_back(std::move(day));
     }
+}
+
+// Open-Meteo's "current" details, in its default units (km/h, percent) and nothing in others.
+void readOpenMeteoDetails(const nlohmann::json &answer, const nlohmann::json &current, Reading &reading)
+{
+    const auto number = [&current](const char *member) -> std::optional<double> {
+        const auto found = current.find(member);
+        if (found == current.end() || !found->is_number() || !std::isfinite(found->get<double>()))
+            return std::nullopt;
+        return found->get<double>();
+    };
+    const auto unitIs = [&answer](const char *member, std::string_view unit) {
+        const auto units = answer.find("current_units");
+        if (units == answer.end() || !units->is_object())
+            return true;
+        const auto given = units->find(member);
+        return given == units->end() || (given->is_string() && given->get<std::string>() == unit);
+    };
+    if (unitIs("apparent_temperature", "°C"))
+        reading.now.feelsLike = plausible(number("apparent_temperature"));
+    if (unitIs("wind_speed_10m", "km/h"))
+        reading.now.windKmh = windSpeed(number("wind_speed_10m"));
+    reading.now.windDirection = windDirection(number("wind_direction_10m"));
+    reading.now.humidity = percentage(number("relative_humidity_2m"));
 }
 
 // Open-Meteo's hourly block in local time: the hour that holds the reading and the 23 after it.
@@ -228,10 +315,7 @@ void readOpenMeteoHourly(const nlohmann::json &answer, Seconds localNow, int off
         if (!local || *local + std::chrono::hours(1) <= localNow)
             continue;
         const auto celsius = plausible(numberAt(*hourly, "temperature_2m", i));
-        const auto code = numberAt(*hourly, "weather_code", i);
-        const auto condition = code && *code >= 0 && *code < 1000 && *code == std::floor(*code)
-                                   ? conditionForWmoCode(static_cast<int>(*code))
-                                   : std::nullopt;
+        const auto condition = wmoCondition(numberAt(*hourly, "weather_code", i));
         if (!celsius || !condition)
             continue; // an hour without a temperature or a condition cannot be shown
         HourForecast hour;
@@ -289,6 +373,7 @@ std::optional<Reading> OpenMeteoProvider::parse(std::string_view body, std::stri
     }
     reading.condition = *condition;
     reading.provider = "Open-Meteo";
+    readOpenMeteoDetails(*json, *current, reading);
 
     // The forecast needs the reading's local time; without it the current weather still stands.
     int offset = 0;
@@ -386,6 +471,67 @@ private:
     std::map<long, SunTimes> days;
 };
 
+// One local day of MET Norway's time series as it is read: the steps that start in it.
+class MetDay
+{
+public:
+    void addCelsius(double celsius)
+    {
+        high = std::max(high.value_or(celsius), celsius);
+        low = std::min(low.value_or(celsius), celsius);
+    }
+
+    // A step's periods. The day's condition is the summary of the period whose middle is nearest
+    // local noon; its precipitation the sum of the periods that follow each other without overlap
+    // (hours first, six hours later), each counted on the day it starts.
+    void addStep(const nlohmann::json &data, Seconds start, int offset, Seconds &precipitationUntil)
+    {
+        static const std::array<std::pair<const char *, int>, 3> periods{
+            {{"next_1_hours", 1}, {"next_6_hours", 6}, {"next_12_hours", 12}}};
+        const Seconds noon = Seconds(std::chrono::days(localDay(start, offset))) + std::chrono::hours(12) -
+                             std::chrono::seconds(offset);
+        for (const auto &[period, hours] : periods) {
+            const auto found = data.find(period);
+            if (found == data.end() || !found->is_object())
+                continue;
+            const auto symbol = found->value("/summary/symbol_code"_json_pointer, nlohmann::json());
+            const auto named =
+                symbol.is_string() ? conditionForMetSymbol(symbol.get<std::string>()) : std::nullopt;
+            const auto distance = std::chrono::abs(start + std::chrono::minutes(30 * hours) - noon);
+            if (named && (condition.empty() || distance < conditionDistance)) {
+                condition = *named;
+                conditionDistance = distance;
+            }
+            const auto chance =
+                percentage(metNumber(*found, "/details/probability_of_precipitation"_json_pointer));
+            if (chance)
+                probability = std::max(probability.value_or(0), *chance);
+            // The complete form gives each six hours' range: it counts where it lies within the day.
+            if (localDay(start + std::chrono::hours(hours) - std::chrono::seconds(1), offset) ==
+                localDay(start, offset)) {
+                for (const auto &member : {"/details/air_temperature_max", "/details/air_temperature_min"}) {
+                    if (const auto celsius =
+                            plausible(metNumber(*found, nlohmann::json::json_pointer(member))))
+                        addCelsius(*celsius);
+                }
+            }
+            const auto amount =
+                precipitationAmount(metNumber(*found, "/details/precipitation_amount"_json_pointer));
+            if (amount && start >= precipitationUntil) {
+                precipitation = precipitation.value_or(0) + *amount;
+                precipitationUntil = start + std::chrono::hours(hours);
+            }
+        }
+    }
+
+    std::optional<double> high;
+    std::optional<double> low;
+    std::string condition;
+    std::chrono::seconds conditionDistance{};
+    std::optional<double> precipitation;
+    std::optional<double> probability;
+};
+
 } // namespace
 
 std::optional<Reading> MetNorwayProvider::parse(std::string_view body, double latitude, double longitude,
@@ -430,6 +576,15 @@ std::optional<Reading> MetNorwayProvider::parse(std::string_view body, double la
     }
     reading.condition = *condition;
     reading.provider = "MET Norway";
+    // Its wind comes in m/s; the feels-like is not given and is computed.
+    const auto windMs = metNumber(*data, "/instant/details/wind_speed"_json_pointer);
+    reading.now.windKmh = windSpeed(windMs ? std::optional(*windMs * 3.6) : std::nullopt);
+    reading.now.windDirection =
+        windDirection(metNumber(*data, "/instant/details/wind_from_direction"_json_pointer));
+    reading.now.humidity = percentage(metNumber(*data, "/instant/details/relative_humidity"_json_pointer));
+    if (reading.now.windKmh && reading.now.humidity)
+        reading.now.feelsLike =
+            feelsLikeCelsius(reading.celsius, *reading.now.windKmh, *reading.now.humidity);
 
     // The forecast, in the place's local time; without the first step's time the current weather
     // still stands.
@@ -456,21 +611,27 @@ std::optional<Reading> MetNorwayProvider::parse(std::string_view body, double la
     }
 
     std::optional<Seconds> previous;
+    std::array<MetDay, forecastDays> days;
+    Seconds precipitationUntil{};
     for (const auto &entry : *series) {
         const auto start = timeOf(entry);
         if (!start || (previous && *start <= *previous))
             continue;
         previous = start;
         const int offset = offsetAt(*start);
-        if (localDay(*start, offset) > today && reading.hourly.size() >= forecastHours)
+        const long day = localDay(*start, offset);
+        if (day >= today + static_cast<long>(forecastDays))
             break;
         const auto stepData = entry.find("data");
-        if (stepData == entry.end() || !stepData->is_object())
+        if (day < today || stepData == entry.end() || !stepData->is_object())
             continue;
+        MetDay &metDay = days[static_cast<size_t>(day - today)];
+        metDay.addStep(*stepData, *start, offset, precipitationUntil);
         const auto celsius = plausible(metNumber(*stepData, "/instant/details/air_temperature"_json_pointer));
         if (!celsius)
             continue;
-        if (localDay(*start, offset) == today) {
+        metDay.addCelsius(*celsius);
+        if (day == today) {
             reading.todayHigh = std::max(reading.todayHigh.value_or(*celsius), *celsius);
             reading.todayLow = std::min(reading.todayLow.value_or(*celsius), *celsius);
         }
@@ -492,6 +653,24 @@ std::optional<Reading> MetNorwayProvider::parse(std::string_view body, double la
             metNumber(*stepData, "/next_1_hours/details/probability_of_precipitation"_json_pointer));
         hour.day = daylight.isDay(hourSymbol, *start, offset);
         reading.hourly.push_back(std::move(hour));
+    }
+    for (size_t i = 0; i < days.size(); ++i) {
+        const MetDay &metDay = days[i];
+        if (!metDay.high || !metDay.low || metDay.condition.empty())
+            continue;
+        DayForecast day;
+        const long date = today + static_cast<long>(i);
+        day.date = localTimeText(Seconds(std::chrono::days(date)), 0).substr(0, 10);
+        day.high = *metDay.high;
+        day.low = *metDay.low;
+        day.condition = metDay.condition;
+        day.precipitation = metDay.precipitation;
+        day.probability = metDay.probability;
+        if (const SunTimes &sun = daylight.on(date); sun.kind == SunTimes::Kind::risesAndSets) {
+            day.sunrise = localClockText(sun.sunrise, offsetAt(sun.sunrise));
+            day.sunset = localClockText(sun.sunset, offsetAt(sun.sunset));
+        }
+        reading.daily.push_back(std::move(day));
     }
     return reading;
 }
@@ -531,6 +710,16 @@ void to_json(nlohmann::json &json, const Reading &reading)
                          {"precipitation", hour.precipitation},
                          {"probability", optionalNumber(hour.probability)},
                          {"day", hour.day}});
+    nlohmann::json days = nlohmann::json::array();
+    for (const DayForecast &day : reading.daily)
+        days.push_back({{"date", day.date},
+                        {"high", day.high},
+                        {"low", day.low},
+                        {"condition", day.condition},
+                        {"precipitation", optionalNumber(day.precipitation)},
+                        {"probability", optionalNumber(day.probability)},
+                        {"sunrise", day.sunrise},
+                        {"sunset", day.sunset}});
     json = {{"celsius", reading.celsius},
             {"condition", reading.condition},
             {"provider", reading.provider},
@@ -539,7 +728,13 @@ void to_json(nlohmann::json &json, const Reading &reading)
             {"todayLow", optionalNumber(reading.todayLow)},
             {"sunrise", reading.sunrise},
             {"sunset", reading.sunset},
-            {"hourly", std::move(hours)}};
+            {"hourly", std::move(hours)},
+            {"daily", std::move(days)},
+            {"now",
+             {{"feelsLike", optionalNumber(reading.now.feelsLike)},
+              {"windKmh", optionalNumber(reading.now.windKmh)},
+              {"windDirection", optionalNumber(reading.now.windDirection)},
+              {"humidity", optionalNumber(reading.now.humidity)}}}};
 }
 
 void from_json(const nlohmann::json &json, Reading &reading)
@@ -567,6 +762,26 @@ void from_json(const nlohmann::json &json, Reading &reading)
             readMember(entry, "day", hour.day);
             reading.hourly.push_back(std::move(hour));
         }
+    }
+    if (const auto days = json.find("daily"); days != json.end()) {
+        for (const auto &entry : days->get<std::vector<nlohmann::json>>()) {
+            DayForecast day;
+            readMember(entry, "date", day.date);
+            readMember(entry, "high", day.high);
+            readMember(entry, "low", day.low);
+            readMember(entry, "condition", day.condition);
+            day.precipitation = optionalNumber(entry, "precipitation");
+            day.probability = optionalNumber(entry, "probability");
+            readMember(entry, "sunrise", day.sunrise);
+            readMember(entry, "sunset", day.sunset);
+            reading.daily.push_back(std::move(day));
+        }
+    }
+    if (const auto now = json.find("now"); now != json.end()) {
+        reading.now.feelsLike = optionalNumber(*now, "feelsLike");
+        reading.now.windKmh = optionalNumber(*now, "windKmh");
+        reading.now.windDirection = optionalNumber(*now, "windDirection");
+        reading.now.humidity = optionalNumber(*now, "humidity");
     }
     reading.forecastJson = forecastJson(reading);
 }

@@ -29,6 +29,30 @@ struct HourForecast
     std::string time() const { return localTimeText(start, offset); }
 };
 
+// One day of the week ahead, in the place's local time.
+struct DayForecast
+{
+    std::string date{}; // "2024-05-01"
+    double high = 0;
+    double low = 0;
+    std::string condition{};
+    std::optional<double> precipitation{}; // mm over the day, where the provider gives amounts
+    std::optional<double> probability{};   // of precipitation, percent, the day's highest
+    std::string sunrise{};                 // "06:12"; empty when the sun does not rise that day
+    std::string sunset{};
+};
+
+// The details of the weather now, each where the provider gives it.
+struct NowDetails
+{
+    std::optional<double> feelsLike{};     // Celsius
+    std::optional<double> windKmh{};       // mean wind at 10 m
+    std::optional<double> windDirection{}; // degrees the wind comes from, 0 = north
+    std::optional<double> humidity{};      // relative, percent
+
+    bool empty() const { return !feelsLike && !windKmh && !humidity; }
+};
+
 // One upstream reading: everything the gate answer is made of, except the place name. The forecast
 // members come from the same upstream answer and stay empty where it had none.
 struct Reading
@@ -42,6 +66,8 @@ struct Reading
     std::string sunrise{}; // "06:12", local time of the place; empty when the sun does not rise that day
     std::string sunset{};
     std::vector<HourForecast> hourly{}; // the next 24 hours, the current one first
+    std::vector<DayForecast> daily{};   // the next 7 days, today first
+    NowDetails now{};
     // The forecast members above as the gate writes them, made once per upstream answer so that
     // every answer from the cache only copies them.
     std::string forecastJson{};
@@ -157,6 +183,11 @@ private:
     std::vector<std::unique_ptr<WeatherProvider>> providers;
     std::unique_ptr<Calls[]> calls; // one per provider
 };
+
+// The temperature the air feels like by the US National Weather Service's rules: the wind chill
+// (NWS 2001) at or below 10 °C with wind above 4.8 km/h, the heat index (Rothfusz's regression with
+// its adjustments) from 26.7 °C, else the air temperature itself.
+double feelsLikeCelsius(double celsius, double windKmh, double humidity);
 
 // Short decimal text of a coordinate with at most the given number of decimals, locale-free.
 std::string coordinateDecimal(double value, int decimals);

@@ -14,6 +14,7 @@ using namespace nimbara::server::test;
 using namespace std::chrono_literals;
 
 Q_DECLARE_METATYPE(std::string)
+Q_DECLARE_METATYPE(std::vector<double>)
 
 namespace {
 
@@ -116,6 +117,85 @@ std::string metNorwayForecast(const std::string &utcNow, int offsetSeconds, bool
     return nlohmann::json{{"properties", {{"timeseries", series}}}}.dump();
 }
 
+int localHourAt(Seconds at, int offsetSeconds)
+{
+    const auto local = at + std::chrono::seconds(offsetSeconds);
+    return static_cast<int>(
+        std::chrono::floor<std::chrono::hours>(local - std::chrono::floor<std::chrono::days>(local)).count());
+}
+
+// A week of Open-Meteo with the current details: eight daily rows from the local date of localNow,
+// the sun a minute later each day, the fourth day without a probability.
+std::string openMeteoWeek(const std::string &localNow, int offsetSeconds, const std::string &sunrise)
+{
+    auto answer = nlohmann::json::parse(openMeteoForecast(localNow, offsetSeconds, true));
+    answer["current"].update({{"apparent_temperature", 15.6},
+                              {"relative_humidity_2m", 81},
+                              {"wind_speed_10m", 14.8},
+                              {"wind_direction_10m", 226}});
+    answer["current_units"].update({{"apparent_temperature", "°C"}, {"wind_speed_10m", "km/h"}});
+    nlohmann::json daily;
+    const Seconds midnight = std::chrono::floor<std::chrono::days>(*parseCivilTime(localNow));
+    for (int day = 0; day < 8; ++day) {
+        const std::string date = civil(midnight + std::chrono::days(day)).substr(0, 10);
+        daily["time"].push_back(date);
+        daily["temperature_2m_max"].push_back(20 + day);
+        daily["temperature_2m_min"].push_back(10 + day);
+        daily["weather_code"].push_back(day % 2 ? 61 : 2);
+        daily["precipitation_sum"].push_back(day % 2 ? 4.25 : 0.0);
+        daily["precipitation_probability_max"].push_back(day == 3 ? nlohmann::json()
+                                                                  : nlohmann::json(10 * day));
+        daily["sunrise"].push_back(date + "T" + sunrise);
+        daily["sunset"].push_back(date + "T19:5" + std::to_string(day));
+    }
+    answer["daily"] = daily;
+    return answer.dump();
+}
+
+// A MET Norway week: hourly steps for the first two days, then six-hourly ones at 00, 06, 12 and 18
+// UTC for a week more. Local hours (by offsets) decide the values: rain from 14:00 to 16:59 (0.5 mm an
+// hour, 3 mm in a six-hour period that starts in it), temperatures as fixtureCelsius plus the day
+// after today. Every hourly step also carries a six-hour period, which must not be counted twice.
+std::string metNorwayWeek(const std::string &utcNow, const ZoneOffsets &offsets, bool probability)
+{
+    const Seconds now = *parseCivilTime(utcNow);
+    const long today = localDay(now, offsets(0, 0, now));
+    std::vector<Seconds> steps;
+    for (int hour = 0; hour < 48; ++hour)
+        steps.push_back(now + std::chrono::hours(hour));
+    Seconds later = steps.back() + std::chrono::hours(1);
+    while (localHourAt(later, 0) % 6 != 0)
+        later += std::chrono::hours(1);
+    for (; later < now + std::chrono::days(9); later += std::chrono::hours(6))
+        steps.push_back(later);
+    nlohmann::json series = nlohmann::json::array();
+    for (const Seconds at : steps) {
+        const bool hourly = at < now + std::chrono::hours(48);
+        const int offset = offsets(0, 0, at);
+        const int hour = localHourAt(at, offset);
+        const bool sixHoursRain = hour <= 16 && hour + 6 > 14;
+        const nlohmann::json sixHours{{"summary", {{"symbol_code", sixHoursRain ? "rain" : "cloudy"}}},
+                                      {"details", {{"precipitation_amount", sixHoursRain ? 3.0 : 0.0}}}};
+        nlohmann::json data{
+            {"instant",
+             {{"details",
+               {{"air_temperature", fixtureCelsius(hour) + static_cast<double>(localDay(at, offset) - today)},
+                {"wind_speed", 4.2},
+                {"wind_from_direction", 315},
+                {"relative_humidity", 60}}}}},
+            {"next_6_hours", sixHours}};
+        if (hourly) {
+            nlohmann::json details{{"precipitation_amount", fixtureRains(hour) ? 0.5 : 0.0}};
+            if (probability)
+                details["probability_of_precipitation"] = fixtureRains(hour) ? 80 : 5;
+            data["next_1_hours"] = {{"summary", {{"symbol_code", fixtureRains(hour) ? "rain" : "cloudy"}}},
+                                    {"details", details}};
+        }
+        series.push_back({{"time", civil(at) + ":00Z"}, {"data", data}});
+    }
+    return nlohmann::json{{"properties", {{"timeseries", series}}}}.dump();
+}
+
 } // namespace
 
 class TestServerProviders : public QObject
@@ -132,6 +212,13 @@ private slots:
     void forecast_withoutBlocksKeepsCurrentWeather();
     void sunTimes_matchPublishedTables_data();
     void sunTimes_matchPublishedTables();
+    void feelsLike_matchesNwsTables_data();
+    void feelsLike_matchesNwsTables();
+    void week_openMeteoDailyRowsFromToday_data();
+    void week_openMeteoDailyRowsFromToday();
+    void week_metNorwayFromHoursThenSixHours_data();
+    void week_metNorwayFromHoursThenSixHours();
+    void week_travelsThroughCacheAndGateJson();
     void openMeteo_asksCurrentValuesAndReadsThem();
     void openMeteo_refusesOtherUnits();
     void metNorway_fourDecimalsAndContactInUserAgent();
@@ -408,6 +495,222 @@ void TestServerProviders::sunTimes_matchPublishedTables()
     QVERIFY(!zoneOffset("Not/AZone", noon));
 }
 
+void TestServerProviders::feelsLike_matchesNwsTables_data()
+{
+    QTest::addColumn<double>("fahrenheit");
+    QTest::addColumn<double>("mph");
+    QTest::addColumn<double>("humidity");
+    QTest::addColumn<int>("feelsLike");
+
+    // The NWS wind chill chart (2001).
+    QTest::newRow("chill 40F 5mph") << 40.0 << 5.0 << 50.0 << 36;
+    QTest::newRow("chill 30F 10mph") << 30.0 << 10.0 << 50.0 << 21;
+    QTest::newRow("chill 20F 30mph") << 20.0 << 30.0 << 50.0 << 1;
+    QTest::newRow("chill 0F 15mph") << 0.0 << 15.0 << 50.0 << -19;
+    QTest::newRow("chill -10F 20mph") << -10.0 << 20.0 << 50.0 << -35;
+    // Still air has no chill; mild air is what it is.
+    QTest::newRow("calm 30F") << 30.0 << 2.0 << 50.0 << 30;
+    QTest::newRow("mild 65F") << 65.0 << 20.0 << 90.0 << 65;
+    // The NWS heat index chart.
+    QTest::newRow("heat 80F 40%") << 80.0 << 5.0 << 40.0 << 80;
+    QTest::newRow("heat 90F 50%") << 90.0 << 5.0 << 50.0 << 95;
+    QTest::newRow("heat 100F 40%") << 100.0 << 5.0 << 40.0 << 109;
+    QTest::newRow("heat 96F 65%") << 96.0 << 5.0 << 65.0 << 121;
+    QTest::newRow("heat 86F 90% (humid adjustment)") << 86.0 << 5.0 << 90.0 << 105;
+    QTest::newRow("heat 104F 10% (dry adjustment)") << 104.0 << 5.0 << 10.0 << 98;
+}
+
+void TestServerProviders::feelsLike_matchesNwsTables()
+{
+    QFETCH(double, fahrenheit);
+    QFETCH(double, mph);
+    QFETCH(double, humidity);
+    QFETCH(int, feelsLike);
+    const double celsius = feelsLikeCelsius((fahrenheit - 32) * 5 / 9, mph * 1.609344, humidity);
+    QCOMPARE(std::lround(celsius * 9 / 5 + 32), long(feelsLike));
+}
+
+void TestServerProviders::week_openMeteoDailyRowsFromToday_data()
+{
+    QTest::addColumn<std::string>("localNow");
+    QTest::addColumn<int>("offset");
+    QTest::addColumn<QByteArray>("firstDate");
+    QTest::addColumn<QByteArray>("lastDate");
+
+    // Daylight saving begins on the 31st: the dates and times are the place's own either side.
+    QTest::newRow("across daylight saving")
+        << std::string("2024-03-29T12:00") << 3600 << QByteArray("2024-03-29") << QByteArray("2024-04-04");
+    QTest::newRow("+05:45 just after midnight")
+        << std::string("2024-05-01T00:10") << 20700 << QByteArray("2024-05-01") << QByteArray("2024-05-07");
+}
+
+void TestServerProviders::week_openMeteoDailyRowsFromToday()
+{
+    QFETCH(std::string, localNow);
+    QFETCH(int, offset);
+    QFETCH(QByteArray, firstDate);
+    QFETCH(QByteArray, lastDate);
+
+    std::string error;
+    const auto reading = OpenMeteoProvider::parse(openMeteoWeek(localNow, offset, "06:45"), error);
+    QVERIFY2(reading, error.c_str());
+    QCOMPARE(reading->daily.size(), size_t(7));
+    QCOMPARE(bytes(reading->daily.front().date), firstDate);
+    QCOMPARE(bytes(reading->daily.back().date), lastDate);
+    for (size_t i = 0; i < reading->daily.size(); ++i) {
+        const DayForecast &day = reading->daily[i];
+        QCOMPARE(day.high, 20.0 + static_cast<double>(i));
+        QCOMPARE(day.low, 10.0 + static_cast<double>(i));
+        QCOMPARE(bytes(day.condition), i % 2 ? QByteArray("rain") : QByteArray("partly-cloudy"));
+        QCOMPARE(day.precipitation, std::optional(i % 2 ? 4.25 : 0.0));
+        QCOMPARE(day.probability, i == 3 ? std::nullopt : std::optional(10.0 * static_cast<double>(i)));
+        QCOMPARE(bytes(day.sunrise), QByteArray("06:45"));
+        QCOMPARE(bytes(day.sunset), QByteArray("19:5") + QByteArray::number(static_cast<int>(i)));
+    }
+    QCOMPARE(reading->todayHigh, std::optional(20.0));
+    QCOMPARE(reading->now.feelsLike, std::optional(15.6));
+    QCOMPARE(reading->now.windKmh, std::optional(14.8));
+    QCOMPARE(reading->now.windDirection, std::optional(226.0));
+    QCOMPARE(reading->now.humidity, std::optional(81.0));
+
+    // Another wind unit than asked for is left out rather than mislabelled; a day without its
+    // condition cannot be shown; an impossible humidity is none.
+    auto json = nlohmann::json::parse(openMeteoWeek(localNow, offset, "06:45"));
+    json["current_units"]["wind_speed_10m"] = "mp/h";
+    json["current"]["relative_humidity_2m"] = 140;
+    json["daily"]["weather_code"][2] = nullptr;
+    const auto other = OpenMeteoProvider::parse(json.dump(), error);
+    QVERIFY2(other, error.c_str());
+    QVERIFY(!other->now.windKmh);
+    QVERIFY(!other->now.humidity);
+    QCOMPARE(other->now.feelsLike, std::optional(15.6));
+    QCOMPARE(other->daily.size(), size_t(7));
+    QCOMPARE(bytes(other->daily[2].date), bytes(reading->daily[3].date));
+}
+
+void TestServerProviders::week_metNorwayFromHoursThenSixHours_data()
+{
+    QTest::addColumn<std::string>("utcNow");
+    QTest::addColumn<QByteArray>("zone");
+    QTest::addColumn<double>("latitude");
+    QTest::addColumn<double>("longitude");
+    QTest::addColumn<bool>("probability");
+    QTest::addColumn<QByteArray>("firstDate");
+    QTest::addColumn<std::vector<double>>("highs");
+    QTest::addColumn<std::vector<double>>("lows");
+    QTest::addColumn<std::vector<double>>("precipitation");
+    QTest::addColumn<QByteArray>("conditions"); // r(ain) or c(loudy) a day
+
+    // Six-hourly steps from 14:00 and 20:00 local on the 31st, then 02, 08, 14, 20 in summer time.
+    QTest::newRow("Berlin across daylight saving")
+        << std::string("2024-03-29T11:00:00Z") << QByteArray("Europe/Berlin") << 52.52 << 13.405 << true
+        << QByteArray("2024-03-29") << std::vector<double>{20, 21, 22, 23, 24, 25, 26}
+        << std::vector<double>{15.5, 14, 15, 17, 18, 19, 20} << std::vector<double>{1.5, 1.5, 3, 3, 3, 3, 3}
+        << QByteArray("crrcccc");
+    // Six-hourly steps at 05:45, 11:45, 17:45 and 23:45 local; the compact form has no probability.
+    QTest::newRow("Kathmandu at +05:45")
+        << std::string("2024-05-01T06:00:00Z") << QByteArray("Asia/Kathmandu") << 27.7172 << 85.324 << true
+        << QByteArray("2024-05-01") << std::vector<double>{20, 21, 20.5, 21.5, 22.5, 23.5, 24.5}
+        << std::vector<double>{15.5, 14, 15, 18.5, 19.5, 20.5, 21.5}
+        << std::vector<double>{1.5, 1.5, 3, 3, 3, 3, 3} << QByteArray("cccrrrr");
+    QTest::newRow("no probability at all")
+        << std::string("2024-05-01T06:00:00Z") << QByteArray("Asia/Kathmandu") << 27.7172 << 85.324 << false
+        << QByteArray("2024-05-01") << std::vector<double>{20, 21, 20.5, 21.5, 22.5, 23.5, 24.5}
+        << std::vector<double>{15.5, 14, 15, 18.5, 19.5, 20.5, 21.5}
+        << std::vector<double>{1.5, 1.5, 3, 3, 3, 3, 3} << QByteArray("cccrrrr");
+}
+
+void TestServerProviders::week_metNorwayFromHoursThenSixHours()
+{
+    QFETCH(std::string, utcNow);
+    QFETCH(QByteArray, zone);
+    QFETCH(double, latitude);
+    QFETCH(double, longitude);
+    QFETCH(bool, probability);
+    QFETCH(QByteArray, firstDate);
+    QFETCH(std::vector<double>, highs);
+    QFETCH(std::vector<double>, lows);
+    QFETCH(std::vector<double>, precipitation);
+    QFETCH(QByteArray, conditions);
+
+    const ZoneOffsets offsets = [zone](double, double, Seconds at) {
+        return zoneOffset(zone.toStdString(), at).value_or(0);
+    };
+    std::string error;
+    const auto reading = MetNorwayProvider::parse(metNorwayWeek(utcNow, offsets, probability), latitude,
+                                                  longitude, offsets, error);
+    QVERIFY2(reading, error.c_str());
+    QCOMPARE(reading->daily.size(), size_t(7));
+    QCOMPARE(bytes(reading->daily.front().date), firstDate);
+    for (size_t i = 0; i < reading->daily.size(); ++i) {
+        const DayForecast &day = reading->daily[i];
+        QCOMPARE(day.high, highs[i]);
+        QCOMPARE(day.low, lows[i]);
+        QCOMPARE(day.precipitation, std::optional(precipitation[i]));
+        QCOMPARE(bytes(day.condition),
+                 conditions[static_cast<qsizetype>(i)] == 'r' ? QByteArray("rain") : QByteArray("cloudy"));
+        // Hours carry a probability; six-hour periods of the compact form do not.
+        const std::optional<double> chance = !probability || i > 2 ? std::nullopt
+                                             : i < 2               ? std::optional(80.0)
+                                                                   : std::optional(5.0);
+        QCOMPARE(day.probability, chance);
+        QVERIFY(!day.sunrise.empty() && !day.sunset.empty());
+        if (i > 0)
+            QCOMPARE(localDay(*parseCivilTime(day.date + "T00:00"), 0),
+                     localDay(*parseCivilTime(reading->daily[i - 1].date + "T00:00"), 0) + 1);
+    }
+    QCOMPARE(bytes(reading->daily.front().sunrise), bytes(reading->sunrise));
+    QCOMPARE(reading->todayHigh, std::optional(highs.front()));
+    QCOMPARE(reading->todayLow, std::optional(lows.front()));
+    if (zone == "Europe/Berlin") {
+        // The sun rises an hour later by the clock once summer time begins.
+        const int shift = clockMinutes(reading->daily[2].sunrise) - clockMinutes(reading->daily[1].sunrise);
+        QVERIFY2(shift >= 55 && shift <= 60, reading->daily[2].sunrise.c_str());
+    }
+
+    // Today's details from the first step: m/s become km/h, the feels-like is computed.
+    QCOMPARE(reading->now.windKmh, std::optional(4.2 * 3.6));
+    QCOMPARE(reading->now.windDirection, std::optional(315.0));
+    QCOMPARE(reading->now.humidity, std::optional(60.0));
+    QCOMPARE(reading->now.feelsLike, std::optional(feelsLikeCelsius(reading->celsius, 4.2 * 3.6, 60)));
+}
+
+void TestServerProviders::week_travelsThroughCacheAndGateJson()
+{
+    std::string error;
+    auto reading = OpenMeteoProvider::parse(openMeteoWeek("2024-03-29T12:00", 3600, "06:45"), error);
+    QVERIFY2(reading, error.c_str());
+    reading->daily[1].precipitation.reset();
+    reading->forecastJson = forecastJson(*reading);
+
+    // Through the shared cache: the same gate text.
+    const Reading back = nlohmann::json(*reading).get<Reading>();
+    QCOMPARE(bytes(back.forecastJson), bytes(reading->forecastJson));
+    QCOMPARE(back.daily.size(), size_t(7));
+
+    const auto gate = nlohmann::json::parse("{\"x\":0" + reading->forecastJson + "}");
+    const auto expectedNow = nlohmann::json::parse(R"({"feelsLike":{"celsius":16,"temp":60},)"
+                                                   R"("wind":{"kmh":15,"mph":9,"ms":4,"direction":226},)"
+                                                   R"("humidity":81})");
+    QVERIFY2(gate["now"] == expectedNow, gate["now"].dump().c_str());
+    QCOMPARE(gate["daily"].size(), size_t(7));
+    const auto expectedDay = nlohmann::json::parse(
+        R"({"date":"2024-03-29","high":{"celsius":20,"temp":68},"low":{"celsius":10,"temp":50},)"
+        R"("condition":"partly-cloudy","precipitation":0,"probability":0,"sunrise":"06:45","sunset":"19:50"})");
+    QVERIFY2(gate["daily"][0] == expectedDay, gate["daily"][0].dump().c_str());
+    QVERIFY(!gate["daily"][1].contains("precipitation"));
+    QVERIFY(!gate["daily"][3].contains("probability"));
+
+    // An older cell without the new members still reads, without them.
+    nlohmann::json old = *reading;
+    old.erase("daily");
+    old.erase("now");
+    const Reading older = old.get<Reading>();
+    QVERIFY(older.daily.empty());
+    QVERIFY(older.forecastJson.find("\"now\"") == std::string::npos);
+    QVERIFY(older.forecastJson.find("\"hourly\"") != std::string::npos);
+}
+
 void TestServerProviders::openMeteo_asksCurrentValuesAndReadsThem()
 {
     FakeUpstream upstream;
@@ -418,12 +721,13 @@ void TestServerProviders::openMeteo_asksCurrentValuesAndReadsThem()
     QVERIFY2(reading, error.c_str());
     QCOMPARE(reading->celsius, -3.25);
     QCOMPARE(bytes(reading->condition), QByteArray("snow"));
-    QCOMPARE(
-        bytes(upstream.target()),
-        QByteArray(
-            "/v1/forecast?latitude=51.5&longitude=-0.1&current=temperature_2m,weather_code"
-            "&hourly=temperature_2m,weather_code,precipitation,precipitation_probability,is_day"
-            "&daily=temperature_2m_max,temperature_2m_min,sunrise,sunset&timezone=auto&forecast_days=2"));
+    QCOMPARE(bytes(upstream.target()),
+             QByteArray(
+                 "/v1/forecast?latitude=51.5&longitude=-0.1&current=temperature_2m,weather_code,"
+                 "apparent_temperature,relative_humidity_2m,wind_speed_10m,wind_direction_10m"
+                 "&hourly=temperature_2m,weather_code,precipitation,precipitation_probability,is_day"
+                 "&daily=temperature_2m_max,temperature_2m_min,sunrise,sunset,weather_code,precipitation_sum,"
+                 "precipitation_probability_max&timezone=auto&forecast_days=8"));
     QCOMPARE(bytes(upstream.userAgent()), QByteArray("nimbara-weatherd/9 ops@example.org"));
 }
 
