@@ -1,6 +1,7 @@
 #include "WXForecastWindow.h"
 
 #include "ForecastChart.h"
+#include "ForecastWeek.h"
 #include "Localized.h"
 #include "PanelAccessible.h"
 #include "PanelKeys.h"
@@ -57,6 +58,11 @@ QString WXForecastWindow::sunText() const
     return m_ui->sun->text();
 }
 
+QString WXForecastWindow::detailsText() const
+{
+    return m_ui->details->text();
+}
+
 void WXForecastWindow::showEvent(QShowEvent *event)
 {
     // The age of the reading has grown while the panel was hidden.
@@ -95,5 +101,9 @@ void WXForecastWindow::showWeather()
     m_ui->sun->setText(!forecast.sunrise.isEmpty() && !forecast.sunset.isEmpty()
                            ? localized("SUNRISE_SUNSET").arg(forecast.sunrise, forecast.sunset)
                            : QString());
+    m_ui->details->setText(forecast.detailsText(m_celsius, locale()));
+    m_ui->details->setVisible(!m_ui->details->text().isEmpty());
     m_ui->chart->setForecast(forecast, m_celsius);
+    m_ui->week->setForecast(forecast, m_celsius);
+    m_ui->week->setVisible(!forecast.daily.isEmpty());
 }

@@ -15,7 +15,8 @@ class WXForecastWindow;
 }
 
 // The Forecast panel: the place and how fresh its weather is, today's high and low, sunrise and
-// sunset, and the chart of the next 24 hours, in the unit the widget shows. Made on first use;
+// sunset, how the air feels with its wind and humidity, the chart of the next 24 hours and the week
+// ahead, in the unit the widget shows. Made on first use;
 // closing it only hides it.
 class WXForecastWindow : public QWidget
 {
@@ -36,6 +37,7 @@ public:
     QString updatedText() const;
     QString todayText() const;
     QString sunText() const;
+    QString detailsText() const;
     bool showsOldReading() const { return m_old; }
 
 protected:

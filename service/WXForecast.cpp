@@ -109,7 +109,102 @@ WXForecast WXForecast::fromData(const QVariant &data)
         if (forecast.hourly.size() == 24)
             break;
     }
+
+    for (const QVariant &item : map.value(QStringLiteral("daily")).toList()) {
+        if (item.typeId() != QMetaType::QVariantMap)
+            continue;
+        const QVariantMap entry = item.toMap();
+        Day day;
+        day.date = QDate::fromString(textIn(entry, QStringLiteral("date")), Qt::ISODate);
+        const auto high = temperatureIn(entry.value(QStringLiteral("high")).toMap());
+        const auto low = temperatureIn(entry.value(QStringLiteral("low")).toMap());
+        // Days in order, each once: a day out of order cannot take its place in the row.
+        if (!day.date.isValid() || !high || !low ||
+            (!forecast.daily.isEmpty() && day.date <= forecast.daily.last().date))
+            continue;
+        day.high = *high;
+        day.low = *low;
+        day.condition = textIn(entry, QStringLiteral("condition"));
+        if (const auto precipitation = numberIn(entry, QStringLiteral("precipitation"));
+            precipitation && *precipitation >= 0 && *precipitation < 10000)
+            day.precipitation = *precipitation;
+        if (const auto probability = numberIn(entry, QStringLiteral("probability"));
+            probability && *probability >= 0 && *probability <= 100)
+            day.probability = int(std::lround(*probability));
+        forecast.daily.append(day);
+        if (forecast.daily.size() == 7)
+            break;
+    }
+
+    const QVariantMap now = map.value(QStringLiteral("now")).toMap();
+    forecast.feelsLike = temperatureIn(now.value(QStringLiteral("feelsLike")).toMap());
+    const QVariantMap wind = now.value(QStringLiteral("wind")).toMap();
+    const auto kmh = numberIn(wind, QStringLiteral("kmh"));
+    const auto mph = numberIn(wind, QStringLiteral("mph"));
+    const auto ms = numberIn(wind, QStringLiteral("ms"));
+    if (kmh && mph && ms && *kmh >= 0 && *kmh < 1000 && *mph >= 0 && *mph < 1000 && *ms >= 0 && *ms < 1000) {
+        Wind known{int(std::lround(*kmh)), int(std::lround(*mph)), int(std::lround(*ms)), std::nullopt};
+        if (const auto direction = numberIn(wind, QStringLiteral("direction"));
+            direction && *direction >= 0 && *direction <= 360)
+            known.direction = int(std::lround(*direction)) % 360;
+        forecast.wind = known;
+    }
+    if (const auto humidity = numberIn(now, QStringLiteral("humidity"));
+        humidity && *humidity >= 0 && *humidity <= 100)
+        forecast.humidity = int(std::lround(*humidity));
     return forecast;
+}
+
+WXForecast::WindUnit WXForecast::windUnit(const QLocale &locale)
+{
+    if (locale.measurementSystem() != QLocale::MetricSystem)
+        return WindUnit::mph;
+    // Where forecasts give the wind in metres a second.
+    static constexpr QLocale::Territory metresPerSecond[] = {
+        QLocale::Norway,  QLocale::Sweden,     QLocale::Finland,   QLocale::Denmark, QLocale::Iceland,
+        QLocale::Estonia, QLocale::Latvia,     QLocale::Lithuania, QLocale::Russia,  QLocale::Belarus,
+        QLocale::Ukraine, QLocale::Kazakhstan, QLocale::China,     QLocale::Japan,   QLocale::SouthKorea};
+    for (const QLocale::Territory territory : metresPerSecond) {
+        if (locale.territory() == territory)
+            return WindUnit::ms;
+    }
+    return WindUnit::kmh;
+}
+
+QString WXForecast::compassText(int degrees)
+{
+    static const char *const points[] = {"WIND_FROM_N", "WIND_FROM_NE", "WIND_FROM_E", "WIND_FROM_SE",
+                                         "WIND_FROM_S", "WIND_FROM_SW", "WIND_FROM_W", "WIND_FROM_NW"};
+    const int point = ((degrees % 360 + 360) % 360 * 2 + 45) / 90 % 8;
+    return localized(points[point]);
+}
+
+QString WXForecast::detailsText(bool celsius, const QLocale &locale) const
+{
+    QStringList parts;
+    if (feelsLike)
+        parts.append(localized("FEELS_LIKE").arg(degreesText(feelsLike->in(celsius))));
+    if (wind) {
+        QString speed;
+        switch (windUnit(locale)) {
+        case WindUnit::kmh:
+            speed = localized("WIND_KMH").arg(wind->kmh);
+            break;
+        case WindUnit::mph:
+            speed = localized("WIND_MPH").arg(wind->mph);
+            break;
+        case WindUnit::ms:
+            speed = localized("WIND_MS").arg(wind->ms);
+            break;
+        }
+        // Calm air comes from nowhere.
+        if (wind->direction && wind->kmh > 0)
+            speed += QLatin1Char(' ') + compassText(*wind->direction);
+        parts.append(localized("WIND").arg(speed));
+    }
+    if (humidity)
+        parts.append(localized("HUMIDITY").arg(*humidity));
+    return parts.join(QStringLiteral(" · "));
 }
 
 bool WXForecast::isOld(const QDateTime &now) const

@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QList>
+#include <QLocale>
 #include <QString>
 #include <QVariant>
 
@@ -30,6 +31,25 @@ struct WXForecast
         bool day = true;
     };
 
+    // One day of the week ahead, in the place's calendar.
+    struct Day
+    {
+        QDate date;
+        Temperature high;
+        Temperature low;
+        QString condition;
+        std::optional<double> precipitation; // mm over the day
+        std::optional<int> probability;      // percent, the day's highest
+    };
+
+    struct Wind
+    {
+        int kmh = 0;
+        int mph = 0;
+        int ms = 0;
+        std::optional<int> direction; // degrees it comes from, 0 = north
+    };
+
     QString location;
     QString provider;
     QDateTime updated; // invalid when not given
@@ -38,10 +58,22 @@ struct WXForecast
     QString sunrise; // "06:12", local time of the place
     QString sunset;
     QList<Hour> hourly;
+    QList<Day> daily; // the next 7 days, today first
+    std::optional<Temperature> feelsLike;
+    std::optional<Wind> wind;
+    std::optional<int> humidity; // percent
 
     static WXForecast fromData(const QVariant &data);
     // "21°": a temperature as the weather line writes it.
     static QString degreesText(int value) { return QString::number(value) + QChar(0x00B0); }
+
+    // "Feels like 18° · Wind 15 km/h SW · Humidity 80 %": the details of now that the data has, the
+    // wind in the unit the locale uses; empty without any.
+    QString detailsText(bool celsius, const QLocale &locale) const;
+    enum class WindUnit { kmh, mph, ms };
+    static WindUnit windUnit(const QLocale &locale);
+    // "SW": the point of the compass (of eight) the wind comes from, localized.
+    static QString compassText(int degrees);
 
     // A reading older than this says so.
     static constexpr qint64 kFreshSeconds = 2 * 3600;

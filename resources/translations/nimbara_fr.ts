@@ -172,6 +172,74 @@
         <translation>Pas encore de prévisions</translation>
     </message>
     <message>
+        <source>FEELS_LIKE</source>
+        <translation>Ressenti %1</translation>
+    </message>
+    <message>
+        <source>WIND</source>
+        <translation>Vent %1</translation>
+    </message>
+    <message>
+        <source>WIND_KMH</source>
+        <translation>%1 km/h</translation>
+    </message>
+    <message>
+        <source>WIND_MPH</source>
+        <translation>%1 mph</translation>
+    </message>
+    <message>
+        <source>WIND_MS</source>
+        <translation>%1 m/s</translation>
+    </message>
+    <message>
+        <source>HUMIDITY</source>
+        <translation>Humidité %1 %</translation>
+    </message>
+    <message>
+        <source>WIND_FROM_N</source>
+        <translation>N</translation>
+    </message>
+    <message>
+        <source>WIND_FROM_NE</source>
+        <translation>NE</translation>
+    </message>
+    <message>
+        <source>WIND_FROM_E</source>
+        <translation>E</translation>
+    </message>
+    <message>
+        <source>WIND_FROM_SE</source>
+        <translation>SE</translation>
+    </message>
+    <message>
+        <source>WIND_FROM_S</source>
+        <translation>S</translation>
+    </message>
+    <message>
+        <source>WIND_FROM_SW</source>
+        <translation>SO</translation>
+    </message>
+    <message>
+        <source>WIND_FROM_W</source>
+        <translation>O</translation>
+    </message>
+    <message>
+        <source>WIND_FROM_NW</source>
+        <translation>NO</translation>
+    </message>
+    <message>
+        <source>WEEK_TODAY</source>
+        <translation>Auj.</translation>
+    </message>
+    <message>
+        <source>PRECIPITATION_MM</source>
+        <translation>%1 mm</translation>
+    </message>
+    <message>
+        <source>SERVICE_UNREACHABLE</source>
+        <translation>Le service météo est injoignable (depuis %1)</translation>
+    </message>
+    <message>
         <source>ABOUT_MENU</source>
         <translation>À propos de Nimbara</translation>
     </message>

@@ -172,6 +172,74 @@
         <translation>Прогноза пока нет</translation>
     </message>
     <message>
+        <source>FEELS_LIKE</source>
+        <translation>Ощущается как %1</translation>
+    </message>
+    <message>
+        <source>WIND</source>
+        <translation>Ветер %1</translation>
+    </message>
+    <message>
+        <source>WIND_KMH</source>
+        <translation>%1 км/ч</translation>
+    </message>
+    <message>
+        <source>WIND_MPH</source>
+        <translation>%1 миль/ч</translation>
+    </message>
+    <message>
+        <source>WIND_MS</source>
+        <translation>%1 м/с</translation>
+    </message>
+    <message>
+        <source>HUMIDITY</source>
+        <translation>Влажность %1 %</translation>
+    </message>
+    <message>
+        <source>WIND_FROM_N</source>
+        <translation>С</translation>
+    </message>
+    <message>
+        <source>WIND_FROM_NE</source>
+        <translation>СВ</translation>
+    </message>
+    <message>
+        <source>WIND_FROM_E</source>
+        <translation>В</translation>
+    </message>
+    <message>
+        <source>WIND_FROM_SE</source>
+        <translation>ЮВ</translation>
+    </message>
+    <message>
+        <source>WIND_FROM_S</source>
+        <translation>Ю</translation>
+    </message>
+    <message>
+        <source>WIND_FROM_SW</source>
+        <translation>ЮЗ</translation>
+    </message>
+    <message>
+        <source>WIND_FROM_W</source>
+        <translation>З</translation>
+    </message>
+    <message>
+        <source>WIND_FROM_NW</source>
+        <translation>СЗ</translation>
+    </message>
+    <message>
+        <source>WEEK_TODAY</source>
+        <translation>Сегодня</translation>
+    </message>
+    <message>
+        <source>PRECIPITATION_MM</source>
+        <translation>%1 мм</translation>
+    </message>
+    <message>
+        <source>SERVICE_UNREACHABLE</source>
+        <translation>Сервис погоды недоступен (с %1)</translation>
+    </message>
+    <message>
         <source>ABOUT_MENU</source>
         <translation>О программе Nimbara</translation>
     </message>

@@ -2,8 +2,10 @@
 
 // Weather data as the service sends it, with the forecast members: London, 24 hours from 12:00
 // (+01:00 unless told), 10 to 15 °C, rain at 15:00 (2 mm, 80 %), 16:00 (1 mm, 40 %) and 17:00 (4 mm, no
-// probability).
+// probability); the week from Wednesday 1 May (weekHigh, weekLow, weekPrecipitation); now feels
+// like 18 °C with a south-westerly wind of 15 km/h and 80 % humidity.
 
+#include <QDate>
 #include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -33,6 +35,11 @@ inline double precipitationAt(int hour)
     }
 }
 
+constexpr int weekHigh[7] = {21, 18, 15, 24, 20, 12, 17};
+constexpr int weekLow[7] = {-1, 10, 8, 14, 12, 5, 9};
+// mm; negative: the provider gives no amount.
+constexpr double weekPrecipitation[7] = {-1, 4.3, 0, 0.04, 12, -1, 1};
+
 inline QJsonObject bothUnits(int celsius)
 {
     return {{QStringLiteral("celsius"), celsius},
@@ -59,6 +66,27 @@ inline QVariant data(const QString &updated = QStringLiteral("2024-05-01T12:15+0
         hour[QStringLiteral("day")] = i < 9 || i > 17;
         hours.append(hour);
     }
+    QJsonArray days;
+    for (int i = 0; i < 7; ++i) {
+        QJsonObject day{{QStringLiteral("date"), QDate(2024, 5, 1 + i).toString(Qt::ISODate)},
+                        {QStringLiteral("high"), bothUnits(weekHigh[i])},
+                        {QStringLiteral("low"), bothUnits(weekLow[i])},
+                        {QStringLiteral("condition"),
+                         weekPrecipitation[i] > 0 ? QStringLiteral("rain") : QStringLiteral("clear")},
+                        {QStringLiteral("sunrise"), QStringLiteral("05:31")},
+                        {QStringLiteral("sunset"), QStringLiteral("20:24")}};
+        if (weekPrecipitation[i] >= 0)
+            day[QStringLiteral("precipitation")] = weekPrecipitation[i];
+        if (i != 4)
+            day[QStringLiteral("probability")] = 10 * i;
+        days.append(day);
+    }
+    const QJsonObject now{{QStringLiteral("feelsLike"), bothUnits(18)},
+                          {QStringLiteral("wind"), QJsonObject{{QStringLiteral("kmh"), 15},
+                                                               {QStringLiteral("mph"), 9},
+                                                               {QStringLiteral("ms"), 4},
+                                                               {QStringLiteral("direction"), 226}}},
+                          {QStringLiteral("humidity"), 80}};
     QJsonObject data{{QStringLiteral("temp"), 55},
                      {QStringLiteral("celsius"), 13},
                      {QStringLiteral("condition"), QStringLiteral("rain")},
@@ -69,6 +97,8 @@ inline QVariant data(const QString &updated = QStringLiteral("2024-05-01T12:15+0
                                                            {QStringLiteral("low"), bothUnits(-1)}}},
                      {QStringLiteral("sunrise"), QStringLiteral("05:31")},
                      {QStringLiteral("sunset"), QStringLiteral("20:24")},
+                     {QStringLiteral("now"), now},
+                     {QStringLiteral("daily"), days},
                      {QStringLiteral("hourly"), hours}};
     // The way the widget holds an answer: decoded from JSON text.
     return QJsonDocument::fromJson(QJsonDocument(data).toJson()).toVariant();

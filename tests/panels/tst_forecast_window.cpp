@@ -1,5 +1,6 @@
 #include "ForecastChart.h"
 #include "ForecastFixture.h"
+#include "ForecastWeek.h"
 #include "Localized.h"
 #include "WXForecastWindow.h"
 
@@ -38,6 +39,10 @@ private slots:
     void header_saysWhenTheReadingIsOld();
     void dataWithoutForecast_showsWhatThereIs();
     void iconPaths_dayAndNightForEveryCondition();
+    void week_barsWhereTheValuesSay();
+    void week_followsTheUnits();
+    void details_windInTheLocalesUnit_data();
+    void details_windInTheLocalesUnit();
 };
 
 void TestForecastWindow::initTestCase()
@@ -287,6 +292,128 @@ void TestForecastWindow::iconPaths_dayAndNightForEveryCondition()
             ForecastChart::iconPath(QStringLiteral("clear"), false));
     QCOMPARE(ForecastChart::iconPath(QStringLiteral("volcanic-ash"), true),
              QStringLiteral(":/weather/cloudy.svg"));
+}
+
+void TestForecastWindow::week_barsWhereTheValuesSay()
+{
+    WXForecastWindow panel;
+    panel.resize(640, 620);
+    panel.setWeather(data(), true);
+    panel.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&panel));
+    auto *week = panel.findChild<ForecastWeek *>();
+    QVERIFY(week);
+    QVERIFY(week->isVisible());
+    const auto layout = week->layout();
+    QCOMPARE(layout.columns.size(), 7);
+    QCOMPARE(layout.minimum, -1);
+    QCOMPARE(layout.maximum, 24);
+    // One scale for the week: each bar runs from its high to its low.
+    const qreal perDegree = (layout.scaleBottom - layout.scaleTop) / (layout.maximum - layout.minimum);
+    for (int i = 0; i < 7; ++i) {
+        QCOMPARE(layout.bars[i].top(), layout.scaleTop + (24 - weekHigh[i]) * perDegree);
+        QCOMPARE(layout.bars[i].bottom(), layout.scaleTop + (24 - weekLow[i]) * perDegree);
+        QVERIFY(layout.columns[i].contains(layout.bars[i]));
+        QVERIFY(layout.columns[i].contains(layout.icons[i]));
+        QCOMPARE(layout.highLabels[i], QString::number(weekHigh[i]) + QChar(0x00B0));
+    }
+    QCOMPARE(layout.weekdays,
+             QStringList({QStringLiteral("Today"), QStringLiteral("Thu"), QStringLiteral("Fri"),
+                          QStringLiteral("Sat"), QStringLiteral("Sun"), QStringLiteral("Mon"),
+                          QStringLiteral("Tue")}));
+    // A dry day, or one of a trace, says nothing; a day with no amount given says nothing either.
+    QCOMPARE(layout.precipitationLabels,
+             QStringList({QString(), QStringLiteral("4.3 mm"), QString(), QString(),
+                          QStringLiteral("12.0 mm"), QString(), QStringLiteral("1.0 mm")}));
+    QCOMPARE(layout.probabilityLabels, QStringList({QString(), QStringLiteral("10%"), QString(), QString(),
+                                                    QString(), QString(), QStringLiteral("60%")}));
+
+    // Drawn where the layout says: the warmest day's bar reaches the top of the scale, in the
+    // chart's warm colour, and the other days' bars stop lower.
+    const QImage image = week->grab().toImage();
+    const auto warmAt = [&](int day, qreal y) {
+        const QColor colour = image.pixelColor(layout.bars[day].center().toPoint().x(), int(y));
+        return colour.red() > 150 && colour.blue() < 120;
+    };
+    QVERIFY(warmAt(3, layout.scaleTop + 2));
+    QVERIFY(!warmAt(5, layout.scaleTop + 2));
+    QVERIFY(warmAt(5, layout.bars[5].top() + 2));
+
+    // Without the week the row gives way.
+    panel.setWeather(QVariant(QVariantMap{{QStringLiteral("temp"), 50}, {QStringLiteral("celsius"), 10}}),
+                     true);
+    QVERIFY(!week->isVisibleTo(&panel));
+}
+
+void TestForecastWindow::week_followsTheUnits()
+{
+    WXForecastWindow panel;
+    panel.resize(640, 620);
+    panel.setWeather(data(), true);
+    auto *week = panel.findChild<ForecastWeek *>();
+    QVERIFY(week);
+    const auto celsius = week->layout();
+    panel.setWeather(data(), false);
+    const auto fahrenheit = week->layout();
+    QCOMPARE(fahrenheit.minimum, 30);
+    QCOMPARE(fahrenheit.maximum, 75);
+    QCOMPARE(fahrenheit.highLabels.first(), QStringLiteral("70°"));
+    QCOMPARE(fahrenheit.lowLabels.first(), QStringLiteral("30°"));
+    QVERIFY(panel.detailsText().startsWith(QStringLiteral("Feels like 64°")));
+    // The same week on another scale: the bars keep their places to within rounding.
+    for (int i = 0; i < 7; ++i)
+        QVERIFY(std::abs(fahrenheit.bars[i].top() - celsius.bars[i].top()) < 4);
+}
+
+void TestForecastWindow::details_windInTheLocalesUnit_data()
+{
+    QTest::addColumn<QString>("locale");
+    QTest::addColumn<QString>("details");
+    QTest::addColumn<QString>("texts"); // the language of the texts, where not the locale's
+
+    QTest::newRow("en_US") << QStringLiteral("en_US")
+                           << QStringLiteral("Feels like 18° · Wind 9 mph SW · Humidity 80 %") << QString();
+    QTest::newRow("en_GB") << QStringLiteral("en_GB")
+                           << QStringLiteral("Feels like 18° · Wind 9 mph SW · Humidity 80 %") << QString();
+    QTest::newRow("de_DE") << QStringLiteral("de_DE")
+                           << QStringLiteral("Gefühlt 18° · Wind 15 km/h SW · Luftfeuchtigkeit 80 %")
+                           << QString();
+    QTest::newRow("fr_FR") << QStringLiteral("fr_FR")
+                           << QStringLiteral("Ressenti 18° · Vent 15 km/h SO · Humidité 80 %") << QString();
+    QTest::newRow("ru_RU") << QStringLiteral("ru_RU")
+                           << QStringLiteral("Ощущается как 18° · Ветер 4 м/с ЮЗ · Влажность 80 %")
+                           << QString();
+    QTest::newRow("nb_NO, English texts")
+        << QStringLiteral("nb_NO") << QStringLiteral("Feels like 18° · Wind 4 m/s SW · Humidity 80 %")
+        << QStringLiteral("en_US");
+}
+
+void TestForecastWindow::details_windInTheLocalesUnit()
+{
+    QFETCH(QString, locale);
+    QFETCH(QString, details);
+    QFETCH(QString, texts);
+    installTranslations(QLocale(texts.isEmpty() ? locale : texts));
+    WXForecastWindow panel;
+    panel.setLocale(QLocale(locale));
+    panel.setWeather(data(), true);
+    QCOMPARE(panel.detailsText(), details);
+    installTranslations(QLocale(QStringLiteral("en_US")));
+
+    // The points of the compass, and calm air without one; only what the data has.
+    QCOMPARE(WXForecast::compassText(0), QStringLiteral("N"));
+    QCOMPARE(WXForecast::compassText(338), QStringLiteral("N"));
+    QCOMPARE(WXForecast::compassText(337), QStringLiteral("NW"));
+    QCOMPARE(WXForecast::compassText(112), QStringLiteral("E"));
+    QCOMPARE(WXForecast::compassText(113), QStringLiteral("SE"));
+    QVariantMap calm = data().toMap();
+    calm[QStringLiteral("now")] =
+        QVariantMap{{QStringLiteral("wind"), QVariantMap{{QStringLiteral("kmh"), 0},
+                                                         {QStringLiteral("mph"), 0},
+                                                         {QStringLiteral("ms"), 0},
+                                                         {QStringLiteral("direction"), 90}}}};
+    QCOMPARE(WXForecast::fromData(calm).detailsText(true, QLocale(QStringLiteral("de_DE"))),
+             QStringLiteral("Wind 0 km/h"));
 }
 
 QTEST_MAIN(TestForecastWindow)
