@@ -1,6 +1,6 @@
 // Shows the Forecast panel on the X display and saves a PNG of it as it appears on screen, window
-// frame included: a London day with rain in the next hours, in the given language, unit and theme.
-// scripts/screenshot-panels.sh runs it under Xvfb (QT_SCALE_FACTOR=2 for the 2x pictures).
+// frame included: a London day with rain in the next hours and the week ahead, in the given language, unit
+// and theme. scripts/screenshot-panels.sh runs it under Xvfb (QT_SCALE_FACTOR=2 for the 2x pictures).
 //   forecast_screenshot <language> <c|f> <light|dark> [old] <output file>
 #include "Localized.h"
 #include "WXForecastWindow.h"
@@ -50,6 +50,27 @@ QVariant londonDay()
         entry[QStringLiteral("day")] = day;
         hours.append(entry);
     }
+    // The week from Wednesday: a wet Thursday, a warm weekend.
+    const double highs[7] = {18.5, 14.2, 16.8, 21.3, 23.9, 19.4, 15.1};
+    const double lows[7] = {8.2, 9.1, 7.4, 10.2, 13.5, 11.8, 6.9};
+    const double wet[7] = {5.7, 12.4, 0.6, 0, 0, 2.1, 0};
+    const int chance[7] = {90, 95, 35, 5, 10, 60, 15};
+    const char *const conditions[7] = {"showers", "rain",    "partly-cloudy", "clear",
+                                       "clear",   "showers", "cloudy"};
+    QJsonArray days;
+    for (int i = 0; i < 7; ++i)
+        days.append(QJsonObject{{QStringLiteral("date"), QDate(2024, 5, 1 + i).toString(Qt::ISODate)},
+                                {QStringLiteral("high"), bothUnits(highs[i])},
+                                {QStringLiteral("low"), bothUnits(lows[i])},
+                                {QStringLiteral("condition"), QString::fromLatin1(conditions[i])},
+                                {QStringLiteral("precipitation"), wet[i]},
+                                {QStringLiteral("probability"), chance[i]}});
+    const QJsonObject now{{QStringLiteral("feelsLike"), bothUnits(15.6)},
+                          {QStringLiteral("wind"), QJsonObject{{QStringLiteral("kmh"), 15},
+                                                               {QStringLiteral("mph"), 9},
+                                                               {QStringLiteral("ms"), 4},
+                                                               {QStringLiteral("direction"), 226}}},
+                          {QStringLiteral("humidity"), 80}};
     const QJsonObject data{{QStringLiteral("temp"), 63},
                            {QStringLiteral("celsius"), 17},
                            {QStringLiteral("condition"), QStringLiteral("partly-cloudy")},
@@ -60,6 +81,8 @@ QVariant londonDay()
                                                                  {QStringLiteral("low"), bothUnits(8.2)}}},
                            {QStringLiteral("sunrise"), QStringLiteral("05:31")},
                            {QStringLiteral("sunset"), QStringLiteral("20:24")},
+                           {QStringLiteral("now"), now},
+                           {QStringLiteral("daily"), days},
                            {QStringLiteral("hourly"), hours}};
     return QJsonDocument(data).toVariant();
 }
@@ -88,6 +111,7 @@ int main(int argc, char **argv)
                      "usage: forecast_screenshot <language> <c|f> <light|dark> [old] <output file>\n");
         return 2;
     }
+    QLocale::setDefault(QLocale(QString::fromLocal8Bit(argv[1])));
     nimbara::installTranslations(QLocale(QString::fromLocal8Bit(argv[1])));
     const bool celsius = qstrcmp(argv[2], "c") == 0;
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
