@@ -52,6 +52,7 @@ Menus::Menus(WXDesktopWindow *window, QWidget *tourWindow, QWidget *aboutWindow,
     m_forecast = m_menu->addAction(localized("FORECAST_MENU"));
     connect(m_forecast, &QAction::triggered, this, &Menus::showForecast);
     connect(window, &WXDesktopWindow::weatherDidChange, this, &Menus::updateForecast);
+    connect(window, &WXDesktopWindow::serviceReachabilityDidChange, this, &Menus::updateForecast);
     m_menu->addSeparator();
     m_about = m_menu->addAction(localized("ABOUT_MENU"));
     m_about->setMenuRole(QAction::AboutRole);
@@ -184,7 +185,9 @@ void Menus::showForecast()
 void Menus::updateForecast()
 {
     // Until the panel is first opened there is nothing to keep in step.
-    if (m_forecastWindow)
-        m_forecastWindow->setWeather(m_window->shownData,
-                                     nimbara::SettingsStore::boolForKey(nimbara::key::celsius));
+    if (!m_forecastWindow)
+        return;
+    m_forecastWindow->setServiceUnreachableSince(m_window->serviceUnreachableSince());
+    m_forecastWindow->setWeather(m_window->shownData,
+                                 nimbara::SettingsStore::boolForKey(nimbara::key::celsius));
 }

@@ -32,6 +32,12 @@ void WXForecastWindow::setWeather(const QVariant &data, bool celsius)
     showWeather();
 }
 
+void WXForecastWindow::setServiceUnreachableSince(const QDateTime &since)
+{
+    m_unreachableSince = since;
+    showWeather();
+}
+
 void WXForecastWindow::setClock(std::function<QDateTime()> now)
 {
     m_now = std::move(now);
@@ -56,6 +62,11 @@ QString WXForecastWindow::todayText() const
 QString WXForecastWindow::sunText() const
 {
     return m_ui->sun->text();
+}
+
+QString WXForecastWindow::unreachableText() const
+{
+    return m_ui->unreachable->isVisibleTo(this) ? m_ui->unreachable->text() : QString();
 }
 
 QString WXForecastWindow::detailsText() const
@@ -92,6 +103,11 @@ void WXForecastWindow::showWeather()
     QFont updatedFont = font();
     updatedFont.setBold(m_old);
     m_ui->updated->setFont(updatedFont);
+    m_ui->unreachable->setText(m_unreachableSince.isValid() ? WXForecast::unreachableText(m_unreachableSince)
+                                                            : QString());
+    m_ui->unreachable->setPalette(updatedColours);
+    m_ui->unreachable->setFont(updatedFont);
+    m_ui->unreachable->setVisible(m_unreachableSince.isValid());
 
     m_ui->today->setText(forecast.high && forecast.low
                              ? localized("TODAY_HIGH_LOW")

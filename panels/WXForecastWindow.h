@@ -29,6 +29,9 @@ public:
 
     // The weather data the widget shows, and its "celsius" setting.
     void setWeather(const QVariant &data, bool celsius);
+    // Since when the service cannot be reached (invalid: it answers); said above the forecast, which
+    // is then an old one.
+    void setServiceUnreachableSince(const QDateTime &since);
     // Seam for tests: the time that the freshness is measured against.
     void setClock(std::function<QDateTime()> now);
 
@@ -38,6 +41,7 @@ public:
     QString todayText() const;
     QString sunText() const;
     QString detailsText() const;
+    QString unreachableText() const; // empty while hidden
     bool showsOldReading() const { return m_old; }
 
 protected:
@@ -51,6 +55,7 @@ private:
     QVariant m_data;
     bool m_celsius = true;
     bool m_old = false;
+    QDateTime m_unreachableSince;
     std::function<QDateTime()> m_now = [] {
         return QDateTime::currentDateTime();
     };

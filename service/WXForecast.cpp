@@ -207,6 +207,11 @@ QString WXForecast::detailsText(bool celsius, const QLocale &locale) const
     return parts.join(QStringLiteral(" · "));
 }
 
+QString WXForecast::unreachableText(const QDateTime &since)
+{
+    return localized("SERVICE_UNREACHABLE").arg(since.toLocalTime().toString(QStringLiteral("HH:mm")));
+}
+
 bool WXForecast::isOld(const QDateTime &now) const
 {
     return updated.isValid() && updated.secsTo(now) > kFreshSeconds;

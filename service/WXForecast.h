@@ -75,6 +75,9 @@ struct WXForecast
     // "SW": the point of the compass (of eight) the wind comes from, localized.
     static QString compassText(int degrees);
 
+    // "The weather service cannot be reached (since 14:05)", the time by the user's clock.
+    static QString unreachableText(const QDateTime &since);
+
     // A reading older than this says so.
     static constexpr qint64 kFreshSeconds = 2 * 3600;
     bool isOld(const QDateTime &now) const;

@@ -48,7 +48,17 @@ private:
 
 QString WXDesktopWindow::weatherLineToolTip() const
 {
-    return WXForecast::fromData(shownData).freshnessText(now());
+    const QString freshness = WXForecast::fromData(shownData).freshnessText(now());
+    const QDateTime since = serviceUnreachableSince();
+    if (!since.isValid())
+        return freshness;
+    const QString unreachable = WXForecast::unreachableText(since);
+    return freshness.isEmpty() ? unreachable : unreachable + u'\n' + freshness;
+}
+
+QDateTime WXDesktopWindow::serviceUnreachableSince() const
+{
+    return m_failedTicks >= kUnreachableTicks ? m_failingSince : QDateTime();
 }
 
 void WXDesktopWindow::installWeatherLineToolTip()

@@ -19,7 +19,9 @@ void WXDesktopWindow::checkTick()
 {
     log(QStringLiteral("checking for internet connection"));
     bool hourlyRefresh = false;
-    if (isConnected()) {
+    m_fetchReachedService.reset();
+    const bool connected = isConnected();
+    if (connected) {
         if (!isUpdated) {
             // Only an update that could run (a position is known) may mark the weather current;
             // otherwise the first connected tick after the first position would wait an hour.
@@ -42,6 +44,16 @@ void WXDesktopWindow::checkTick()
         isUpdated = false;
     }
     log(QStringLiteral("%1/%2").arg(current).arg(refreshInterval));
+    // A tick that fetched nothing (the weather is current) says nothing about the service.
+    const bool wasUnreachable = serviceUnreachableSince().isValid();
+    if (!connected || m_fetchReachedService == false) {
+        if (m_failedTicks++ == 0)
+            m_failingSince = now();
+    } else if (m_fetchReachedService == true) {
+        m_failedTicks = 0;
+    }
+    if (serviceUnreachableSince().isValid() != wasUnreachable)
+        emit serviceReachabilityDidChange();
     // After the counter line: a source that reports at once must not break into the tick's lines.
     if (hourlyRefresh)
         resumeLocationUpdates();

@@ -86,8 +86,13 @@ public:
 
     // Weather (WeatherDisplay.cpp).
     void getWeather(const std::optional<QGeoCoordinate> &location);
-    // Freshness (Freshness.cpp): the weather line's tooltip, how old the shown reading is.
+    // Freshness (Freshness.cpp): the weather line's tooltip, how old the shown reading is, and
+    // whether the service has stopped answering.
     QString weatherLineToolTip() const;
+    // The time of the first of the check ticks in a row whose fetch found no service (or no
+    // network), once there are two of them; invalid while the service answers.
+    QDateTime serviceUnreachableSince() const;
+    static constexpr int kUnreachableTicks = 2;
 
     // Check tick and wake handling (RefreshScheduler.cpp).
     void start();
@@ -115,6 +120,8 @@ public:
 signals:
     // The weather shown changed: new weather, or the other unit.
     void weatherDidChange();
+    // serviceUnreachableSince() changed.
+    void serviceReachabilityDidChange();
 
 public slots:
     // Button actions. A setting button's key is flipped before its action runs (see connectActions).
@@ -208,4 +215,9 @@ private:
     nimbara::TrackingArea *m_hoverRegion = nullptr;
     // A new location source was chosen: its first position runs the pending check tick at once.
     bool m_tickOnFirstPosition = false;
+    // Whether the last fetch reached the service (an answer of any kind came); none before any.
+    std::optional<bool> m_fetchReachedService;
+    // The check ticks in a row that could not reach the service, and the time of the first.
+    int m_failedTicks = 0;
+    QDateTime m_failingSince;
 };

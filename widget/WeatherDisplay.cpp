@@ -103,6 +103,7 @@ void WXDesktopWindow::getWeather(const std::optional<QGeoCoordinate> &location)
     isUpdating = true;
 
     const QVariant answer = WXWeather::getWeatherByLatitude(location->latitude(), location->longitude());
+    m_fetchReachedService = !answer.isNull();
     // Nothing, or a JSON array: no envelope either way.
     if (answer.typeId() != QMetaType::QVariantMap) {
         errors = true;

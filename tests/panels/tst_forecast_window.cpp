@@ -39,6 +39,7 @@ private slots:
     void header_saysWhenTheReadingIsOld();
     void dataWithoutForecast_showsWhatThereIs();
     void iconPaths_dayAndNightForEveryCondition();
+    void unreachable_saidAboveTheOldForecast();
     void week_barsWhereTheValuesSay();
     void week_followsTheUnits();
     void details_windInTheLocalesUnit_data();
@@ -292,6 +293,22 @@ void TestForecastWindow::iconPaths_dayAndNightForEveryCondition()
             ForecastChart::iconPath(QStringLiteral("clear"), false));
     QCOMPARE(ForecastChart::iconPath(QStringLiteral("volcanic-ash"), true),
              QStringLiteral(":/weather/cloudy.svg"));
+}
+
+void TestForecastWindow::unreachable_saidAboveTheOldForecast()
+{
+    WXForecastWindow panel;
+    panel.setClock([] { return at(QStringLiteral("2024-05-01T15:30+01:00")); });
+    panel.setWeather(data(), true);
+    QCOMPARE(panel.unreachableText(), QString());
+    const QDateTime since = at(QStringLiteral("2024-05-01T14:05+01:00"));
+    panel.setServiceUnreachableSince(since);
+    QCOMPARE(panel.unreachableText(), QStringLiteral("The weather service cannot be reached (since %1)")
+                                          .arg(since.toLocalTime().toString(QStringLiteral("HH:mm"))));
+    // The forecast stays, below it.
+    QCOMPARE(panel.placeText(), QStringLiteral("London"));
+    panel.setServiceUnreachableSince(QDateTime());
+    QCOMPARE(panel.unreachableText(), QString());
 }
 
 void TestForecastWindow::week_barsWhereTheValuesSay()

@@ -3,12 +3,14 @@
 #include "WXDesktopWindow.h"
 #include "WXDesktopWindowUi.h"
 
+#include "Localized.h"
 #include "Log.h"
 #include "WXWeather.h"
 #include "WakeMonitor.h"
 
 #include <QRegularExpression>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -67,6 +69,7 @@ private slots:
     void unreadableAnswer_tickLogKeepsItsOrder();
     void start_armsOneTickAfterTheEndOfThePrevious();
     void startUp_armsTheTickAndObservesWakes();
+    void serviceStopsAnswering_tooltipSaysSoAfterTwoFailedTicks();
 
 private:
     int gateRequests() const;
@@ -421,6 +424,65 @@ void TestRefreshScheduler::startUp_armsTheTickAndObservesWakes()
     LogCapture capture;
     emit window->wakeMonitor->woke();
     QCOMPARE(schedulerLines(capture.lines()), (QStringList{kAwake, kUpdating}));
+}
+
+void TestRefreshScheduler::serviceStopsAnswering_tooltipSaysSoAfterTwoFailedTicks()
+{
+    installTranslations(QLocale(QStringLiteral("en_US")));
+    WXDesktopWindow &w = *m_window;
+    QDateTime now = QDateTime::fromString(QStringLiteral("2024-05-01T14:04:45+01:00"), Qt::ISODate);
+    w.now = [&now] {
+        return now;
+    };
+    setReply(R"({"status":"ok","data":{"temp":70,"celsius":21,"condition":"rain","location":"london",)"
+             R"("updated":"2024-05-01T14:00+01:00","provider":"Open-Meteo"}})");
+    w.checkTick();
+    QVERIFY(w.isUpdated);
+    const QString fresh =
+        QStringLiteral("Updated %1 · Open-Meteo")
+            .arg(QDateTime::fromString(QStringLiteral("2024-05-01T14:00+01:00"), Qt::ISODate)
+                     .toLocalTime()
+                     .toString(QStringLiteral("HH:mm")));
+    QCOMPARE(w.weatherLineToolTip(), fresh);
+    QSignalSpy changes(&w, &WXDesktopWindow::serviceReachabilityDidChange);
+
+    // The service stops answering; the hourly refresh is the next fetch, and it fails.
+    m_server->setSilent();
+    WXWeather::setTimeoutForTesting(200);
+    w.current = w.refreshInterval - 15;
+    now = now.addSecs(15);
+    const QDateTime firstFailure = now;
+    w.checkTick();
+    QCOMPARE(gateRequests(), 2);
+    QVERIFY(!w.serviceUnreachableSince().isValid());
+    QCOMPARE(w.weatherLineToolTip(), fresh);
+
+    // The second failed tick in a row: the tooltip says so, since the first; the lines keep the weather.
+    now = now.addSecs(15);
+    w.checkTick();
+    QCOMPARE(gateRequests(), 3);
+    QCOMPARE(w.serviceUnreachableSince(), firstFailure);
+    QCOMPARE(changes.size(), 1);
+    const QString unreachable = QStringLiteral("The weather service cannot be reached (since %1)")
+                                    .arg(firstFailure.toLocalTime().toString(QStringLiteral("HH:mm")));
+    QCOMPARE(w.weatherLineToolTip(), unreachable + u'\n' + fresh);
+    QCOMPARE(w.ui->title->text(), QStringLiteral("70°, RAIN"));
+
+    // The network gone as well: still the same since.
+    m_connected = false;
+    now = now.addSecs(15);
+    w.checkTick();
+    QCOMPARE(w.serviceUnreachableSince(), firstFailure);
+    QCOMPARE(changes.size(), 1);
+
+    // One answer ends it.
+    m_connected = true;
+    setReply(kWeather);
+    w.checkTick();
+    QVERIFY(!w.serviceUnreachableSince().isValid());
+    QCOMPARE(changes.size(), 2);
+    QVERIFY(!w.weatherLineToolTip().contains(QStringLiteral("cannot be reached")));
+    WXWeather::setTimeoutForTesting(0);
 }
 
 QTEST_MAIN(TestRefreshScheduler)
