@@ -1,9 +1,13 @@
 #include "Menus.h"
 
 #include "Autostart.h"
+#include "ForecastChart.h"
 #include "Localized.h"
 #include "SettingsStore.h"
+#include "TrayIcon.h"
 #include "WXDesktopWindow.h"
+#include "WXDesktopWindowUi.h"
+#include "WXForecast.h"
 #include "WXForecastWindow.h"
 #include "WXPlaceChooser.h"
 #include "WXTourWindow.h"
@@ -117,6 +121,16 @@ Menus::Menus(WXDesktopWindow *window, QWidget *tourWindow, QWidget *aboutWindow,
     m_trayIcon = new QSystemTrayIcon(trayIconImage(), this);
     m_trayIcon->setToolTip(QStringLiteral("Nimbara"));
     m_trayIcon->setContextMenu(m_menu.get());
+    connect(m_trayIcon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason != QSystemTrayIcon::Trigger)
+            return;
+        if (m_forecastWindow && m_forecastWindow->isVisible())
+            m_forecastWindow->hide();
+        else
+            showForecast();
+    });
+    connect(window, &WXDesktopWindow::weatherDidChange, this, &Menus::updateTray);
+    connect(window, &WXDesktopWindow::serviceReachabilityDidChange, this, &Menus::updateTray);
     // Where no tray runs yet (a session still starting), Qt puts the icon there once one appears.
     m_trayIcon->show();
 }
@@ -180,6 +194,30 @@ void Menus::showForecast()
         m_forecastWindow = std::make_unique<WXForecastWindow>();
     updateForecast();
     present(m_forecastWindow.get());
+}
+
+void Menus::updateTray()
+{
+    QStringList lines;
+    if (const QDateTime since = m_window->serviceUnreachableSince(); since.isValid())
+        lines.append(WXForecast::unreachableText(since));
+    if (!m_window->weatherShown) {
+        m_trayIcon->setIcon(trayIconImage());
+        lines.prepend(QStringLiteral("Nimbara"));
+        m_trayIcon->setToolTip(lines.join(u'\n'));
+        return;
+    }
+    lines.prepend(m_window->ui->subtitle->text());
+    lines.prepend(m_window->ui->title->text());
+    m_trayIcon->setToolTip(lines.join(u'\n'));
+    // The number of the weather line, in its unit.
+    const QString line = m_window->ui->title->text();
+    const qsizetype degree = line.indexOf(QChar(0x00B0));
+    const WXForecast forecast = WXForecast::fromData(m_window->shownData);
+    const bool day = forecast.hourly.isEmpty() || forecast.hourly.first().day;
+    const QString condition = m_window->shownData.toMap().value(QStringLiteral("condition")).toString();
+    m_trayIcon->setIcon(nimbara::TrayWeatherIcon::icon(nimbara::ForecastChart::iconPath(condition, day),
+                                                       degree > 0 ? line.left(degree + 1) : QString()));
 }
 
 void Menus::updateForecast()

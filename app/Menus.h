@@ -29,6 +29,7 @@ public:
     ~Menus() override;
 
     QMenu *menu() const { return m_menu.get(); }
+    // A left click on it opens or closes the Forecast panel.
     QSystemTrayIcon *trayIcon() const { return m_trayIcon; }
     // Opens the Forecast panel, made on first use and kept in step with the widget from then on.
     QAction *forecast() const { return m_forecast; }
@@ -64,6 +65,9 @@ private:
 
     void showForecast();
     void updateForecast();
+    // The tray icon tells the weather: the temperature on the condition's icon, and the weather and
+    // place lines (and whether the service answers) as its tooltip.
+    void updateTray();
 
     WXDesktopWindow *const m_window;
     const std::unique_ptr<QMenu> m_menu;

@@ -77,6 +77,7 @@ private slots:
     void reopen_throughLocalSocket_pressesLockOnce();
     void mainInterface_menuOffersPanelsTourAndQuit();
     void forecast_builtOnFirstUseAndFollowsTheUnitsButton();
+    void tray_tellsTheWeatherAndOpensTheForecast();
     void tour_notShownOnSecondLaunch_data();
     void tour_notShownOnSecondLaunch();
     // Runs the event loop to its end: last.
@@ -360,6 +361,39 @@ void TestAppDelegate::forecast_builtOnFirstUseAndFollowsTheUnitsButton()
     menus.forecast()->trigger();
     QCOMPARE(menus.forecastWindow(), panel);
     QVERIFY(panel->isVisible());
+}
+
+void TestAppDelegate::tray_tellsTheWeatherAndOpensTheForecast()
+{
+    MainInterface interface;
+    interface.delegate()->applicationDidFinishLaunching();
+    Menus &menus = *interface.menus();
+    WXDesktopWindow &window = *interface.window();
+    QSystemTrayIcon *tray = menus.trayIcon();
+    QCOMPARE(tray->toolTip(), QStringLiteral("Nimbara"));
+
+    // Weather shown: the tray has the temperature on the condition's icon, drawn at each size, and
+    // the two lines as its tooltip.
+    window.shownData = QVariantMap{{QStringLiteral("condition"), QStringLiteral("rain")},
+                                   {QStringLiteral("celsius"), 18},
+                                   {QStringLiteral("temp"), 64}};
+    window.ui->title->setText(QStringLiteral("18°, RAIN"));
+    window.ui->subtitle->setText(QStringLiteral("LONDON"));
+    window.weatherShown = true;
+    emit window.weatherDidChange();
+    QCOMPARE(tray->toolTip(), QStringLiteral("18°, RAIN\nLONDON"));
+    QCOMPARE(tray->icon().availableSizes(),
+             (QList<QSize>{QSize(16, 16), QSize(22, 22), QSize(24, 24), QSize(32, 32), QSize(48, 48)}));
+
+    // A left click opens the Forecast panel and the next closes it; the menu's click does neither.
+    emit tray->activated(QSystemTrayIcon::Trigger);
+    QVERIFY(menus.forecastWindow());
+    QVERIFY(menus.forecastWindow()->isVisible());
+    emit tray->activated(QSystemTrayIcon::Trigger);
+    QVERIFY(!menus.forecastWindow()->isVisible());
+    emit tray->activated(QSystemTrayIcon::Context);
+    QVERIFY(!menus.forecastWindow()->isVisible());
+    QCOMPARE(tray->contextMenu(), menus.menu());
 }
 
 void TestAppDelegate::tour_notShownOnSecondLaunch_data()
