@@ -3,6 +3,7 @@
 #include "places/TextFold.h"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 #include <stdexcept>
 #include <tuple>
@@ -11,7 +12,17 @@ namespace nimbara::server {
 
 PlaceSearch::PlaceSearch(const std::string &citiesPath)
 {
-    std::vector<std::pair<std::string, Kind>> names;
+    struct Name
+    {
+        std::string folded;
+        Kind kind;
+        std::string_view original;
+        bool operator<(const Name &other) const
+        {
+            return std::tie(folded, kind) < std::tie(other.folded, other.kind);
+        }
+    };
+    std::vector<Name> names;
     readCitiesTable(citiesPath, [&](CityRow &city) {
         const auto index = static_cast<std::uint32_t>(places.size());
         places.push_back({std::move(city.place), std::string(city.country), std::string(city.admin1)});
@@ -20,7 +31,7 @@ PlaceSearch::PlaceSearch(const std::string &citiesPath)
         auto add = [&](std::string_view name, Kind kind) {
             if (auto folded = foldForSearch(name);
                 folded && !folded->empty() && folded->size() <= std::numeric_limits<std::uint16_t>::max())
-                names.emplace_back(std::move(*folded), kind);
+                names.push_back({std::move(*folded), kind, name});
         };
         add(places.back().name, Kind::ownName);
         add(city.asciiName, Kind::ownName);
@@ -35,21 +46,27 @@ PlaceSearch::PlaceSearch(const std::string &citiesPath)
         // a whole, or the index would grow by half for little.
         const size_t own = std::min<size_t>(names.size(), 2);
         for (size_t i = 0; i < own; ++i) {
-            if (names[i].second != Kind::ownName)
+            if (names[i].kind != Kind::ownName)
                 continue;
-            const std::string name = names[i].first;
+            const std::string name = names[i].folded;
             for (size_t space = name.find(' '); space != std::string::npos; space = name.find(' ', space + 1))
-                names.emplace_back(name.substr(space + 1), Kind::laterWord);
+                names.push_back({name.substr(space + 1), Kind::laterWord, {}});
         }
         // Each text once per place, as its best kind.
         std::sort(names.begin(), names.end());
         names.erase(std::unique(names.begin(), names.end(),
-                                [](const auto &a, const auto &b) { return a.first == b.first; }),
+                                [](const auto &a, const auto &b) { return a.folded == b.folded; }),
                     names.end());
-        for (const auto &[name, kind] : names) {
-            entries.push_back({static_cast<std::uint32_t>(keys.size()), index,
-                               static_cast<std::uint16_t>(name.size()), kind});
-            keys.append(name);
+        for (const auto &name : names) {
+            std::uint32_t original = noOriginal;
+            if (name.kind == Kind::alternateName && originals.size() < noOriginal) {
+                original = static_cast<std::uint32_t>(originals.size());
+                originals.append(name.original);
+                originals += '\0';
+            }
+            entries.push_back({static_cast<std::uint32_t>(keys.size()), index, original,
+                               static_cast<std::uint16_t>(name.folded.size()), name.kind});
+            keys.append(name.folded);
         }
     });
     if (places.empty())
@@ -64,7 +81,8 @@ PlaceSearch::PlaceSearch(const std::string &citiesPath)
 
 PlaceSearch::~PlaceSearch() = default;
 
-std::vector<PlaceSearch::Result> PlaceSearch::search(std::string_view foldedText, size_t limit) const
+std::vector<PlaceSearch::Result> PlaceSearch::search(std::string_view foldedText, size_t limit,
+                                                     const ShownNameMatch &shownName) const
 {
     std::vector<Result> results;
     if (foldedText.empty() || limit == 0)
@@ -73,14 +91,17 @@ std::vector<PlaceSearch::Result> PlaceSearch::search(std::string_view foldedText
         std::lower_bound(entries.begin(), entries.end(), foldedText,
                          [this](const Entry &entry, std::string_view text) { return keyOf(entry) < text; });
 
-    // The best places so far, best first: rank by match, then by population, then by table order
-    // so that equal places always come in the same order.
-    auto rank = [](const Result &result) {
-        // A part of a town (a Berlin district) after every town of the same match: its weather is
-        // the town's, and the town is what people look for.
-        const std::uint32_t population = result.place->section ? 0 : result.place->population;
-        return std::make_tuple(result.match, result.alternateName,
-                               std::numeric_limits<std::uint32_t>::max() - population, result.place);
+    // The best places so far, best first: direct matches first, then by size as the match weighs
+    // it, then by table order so that equal places always come in the same order.
+    const auto weight = [](const Place &place, Match match) {
+        // A part of a town (a Berlin district) after every town: its weather is the town's, and
+        // the town is what people look for.
+        const std::uint32_t population = place.section ? 0 : place.population;
+        const int bonus = match == Match::wholeName ? 200 : match == Match::namePrefix ? 0 : -100;
+        return static_cast<int>(std::lround(std::log10(population + 1.0) * 100)) + bonus;
+    };
+    const auto rank = [&](const Result &result) {
+        return std::make_tuple(result.alternateName, -weight(*result.place, result.match), result.place);
     };
     results.reserve(limit + 1);
     for (auto it = first; it != entries.end(); ++it) {
@@ -90,7 +111,19 @@ std::vector<PlaceSearch::Result> PlaceSearch::search(std::string_view foldedText
         const Match match = it->kind == Kind::laterWord       ? Match::wordPrefix
                             : key.size() == foldedText.size() ? Match::wholeName
                                                               : Match::namePrefix;
-        const Result candidate{&places[it->place], match, it->kind == Kind::alternateName};
+        Result candidate{&places[it->place], match, it->kind == Kind::alternateName};
+        // Nothing it could be makes the list: no need to ask for the shown name.
+        const Result best{candidate.place, Match::wholeName, false};
+        if (results.size() == limit && rank(best) >= rank(results.back()))
+            continue;
+        if (candidate.alternateName) {
+            if (const auto shown = shownName ? shownName(*candidate.place) : std::nullopt) {
+                candidate.match = *shown;
+                candidate.alternateName = false;
+            } else if (it->original != noOriginal) {
+                candidate.matchedName = std::string_view(originals.data() + it->original);
+            }
+        }
         if (results.size() == limit && rank(candidate) >= rank(results.back()))
             continue;
         auto same = std::find_if(results.begin(), results.end(),

@@ -14,6 +14,9 @@ namespace {
 
 const std::vector<std::string_view> placesKeys{"q", "v4"};
 
+// Rows of the same name closer than this are one place twice.
+constexpr double samePlaceKm = 20;
+
 std::string valueOf(const Params &params, std::string_view key)
 {
     auto it = params.find(key);
@@ -101,14 +104,62 @@ Reply PlacesService::places(std::string_view query) const
     if (!index)
         return WeatherService::errorReply(503, GateError::upstreamFailed);
     const std::string language = valueOf(params, "v4");
-    auto found = nlohmann::ordered_json::array();
-    for (const auto &result : index->search(*folded, maxResults)) {
+    // A place is shown by its name in the asker's language: a match by that name is a direct one.
+    const PlaceSearch::ShownNameMatch shownName =
+        [&](const PlaceSearch::Place &place) -> std::optional<PlaceSearch::Match> {
+        const auto shown = foldForSearch(localizedName(place, language));
+        if (!shown || !shown->starts_with(*folded))
+            return std::nullopt;
+        return shown->size() == folded->size() ? PlaceSearch::Match::wholeName
+                                               : PlaceSearch::Match::namePrefix;
+    };
+    struct Row
+    {
+        const PlaceSearch::Place *place;
+        std::string name;
+        std::string region;
+        std::string country;
+        std::string matched;
+        std::string reading; // region as it would read, before places apart are told apart
+    };
+    std::vector<Row> rows;
+    // A few more than shown, as rows of the same place twice are left out.
+    for (const auto &result : index->search(*folded, maxResults + maxResults / 2, shownName)) {
         const auto &place = *result.place;
-        found.push_back(placeEntry(localizedName(place, language),
-                                   sources.regionNames
-                                       ? sources.regionNames->region(place.country, place.admin1, language)
-                                       : std::string(),
-                                   countryName(place.country, language), place.latitude, place.longitude));
+        Row row{&place,
+                localizedName(place, language),
+                sources.regionNames ? sources.regionNames->region(place.country, place.admin1, language)
+                                    : std::string(),
+                countryName(place.country, language),
+                std::string(result.matchedName),
+                std::string()};
+        row.reading = row.region;
+        if (foldForSearch(row.matched) == foldForSearch(row.name))
+            row.matched.clear();
+        // Rows that would read the same: one place twice (GeoNames has a town and its seat, or a
+        // village entered twice) is shown once; places apart are told apart by where they are.
+        bool shownAlready = false;
+        for (Row &earlier : rows) {
+            if (earlier.name != row.name || earlier.reading != row.reading || earlier.country != row.country)
+                continue;
+            if (Geocoder::distanceKm(earlier.place->latitude, earlier.place->longitude, place.latitude,
+                                     place.longitude) < samePlaceKm) {
+                shownAlready = true;
+                break;
+            }
+            for (Row *apart : {&earlier, &row})
+                apart->region = coordinateText(apart->place->latitude, apart->place->longitude);
+        }
+        if (!shownAlready && rows.size() < maxResults)
+            rows.push_back(std::move(row));
+    }
+    auto found = nlohmann::ordered_json::array();
+    for (Row &row : rows) {
+        auto entry = placeEntry(std::move(row.name), std::move(row.region), std::move(row.country),
+                                row.place->latitude, row.place->longitude);
+        if (!row.matched.empty())
+            entry["matched"] = std::move(row.matched);
+        found.push_back(std::move(entry));
     }
     nlohmann::ordered_json envelope{{"status", "ok"}, {"data", {{"places", std::move(found)}}}};
     return {200, dump(envelope)};

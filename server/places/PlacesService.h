@@ -37,7 +37,9 @@ public:
 
     // query: the raw text after "?" of GET /api/0.5/places?&q=TEXT&v4=LANG, where TEXT may be
     // percent-encoded UTF-8. Answers up to ten places, named in the language of LANG where the
-    // catalogs have it; error 2 for a text under 2 or over 100 characters.
+    // catalogs have it; error 2 for a text under 2 or over 100 characters. A place found by another
+    // name than the one shown carries that name in "matched"; places that would read the same are
+    // told apart by their position in "region", or shown once when they are one place.
     Reply places(std::string_view query) const;
 
     // query: the raw text after "?" of GET /api/0.5/locate?&v4=LANG. Answers the place of the

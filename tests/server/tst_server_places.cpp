@@ -16,6 +16,8 @@
 #include <QTest>
 
 #include <filesystem>
+#include <fstream>
+#include <set>
 
 using namespace nimbara::server;
 using namespace nimbara::server::test;
@@ -48,6 +50,9 @@ private slots:
     void places_rankedByMatchThenPopulation_data();
     void places_rankedByMatchThenPopulation();
     void places_atMostTenEachPlaceOnce();
+    void places_rankedAsPeopleMeanThem_data();
+    void places_rankedAsPeopleMeanThem();
+    void places_sameReadingRows_shownOnceOrToldApart();
     void places_badTextIsError2_data();
     void places_badTextIsError2();
     void places_error3UntilIndexIsBuilt();
@@ -184,6 +189,99 @@ void TestServerPlaces::places_rankedByMatchThenPopulation()
         QCOMPARE(field(found[1], "name"), bytes(secondName));
         QCOMPARE(field(found[1], "region"), bytes(secondRegion));
     }
+}
+
+void TestServerPlaces::places_rankedAsPeopleMeanThem_data()
+{
+    QTest::addColumn<std::string>("query");
+    QTest::addColumn<std::string>("language");
+    QTest::addColumn<QStringList>("first");      // the first names, in order
+    QTest::addColumn<QString>("alternate");      // a place found by another name, below the direct ones
+    QTest::addColumn<QString>("alternateMatch"); // the name it was found by
+
+    // A village's whole name does not beat a city a thousand times larger.
+    QTest::newRow("par") << std::string("par") << std::string("en")
+                         << QStringList{QStringLiteral("Paris"), QStringLiteral("Par")} << QString()
+                         << QString();
+    // The name shown in the asker's language is a direct match.
+    QTest::newRow("mosk in German") << std::string("mosk") << std::string("de")
+                                    << QStringList{QStringLiteral("Moskau"), QStringLiteral("Moskháton")}
+                                    << QStringLiteral("Chimki") << QStringLiteral("Moskau-Chimki");
+    QTest::newRow("sao paulo") << std::string("sao+paulo") << std::string("en")
+                               << QStringList{QStringLiteral("São Paulo")} << QStringLiteral("Luanda")
+                               << QStringLiteral("Sao Paulo da Assuncao de Luanda");
+    QTest::newRow("ber") << std::string("ber") << std::string("en") << QStringList{QStringLiteral("Berlin")}
+                         << QString() << QString();
+    QTest::newRow("a tie broken by population")
+        << std::string("springfield") << std::string("en")
+        << QStringList{QStringLiteral("Springfield"), QStringLiteral("Springfield")} << QString()
+        << QString();
+    // Found by a name that is not the shown one: below the direct matches, and it says which.
+    QTest::newRow("mosk in English") << std::string("mosk") << std::string("en")
+                                     << QStringList{QStringLiteral("Moschato")} << QStringLiteral("Khimki")
+                                     << QStringLiteral("Moskau-Chimki");
+}
+
+void TestServerPlaces::places_rankedAsPeopleMeanThem()
+{
+    QFETCH(std::string, query);
+    QFETCH(std::string, language);
+    QFETCH(QStringList, first);
+    QFETCH(QString, alternate);
+    QFETCH(QString, alternateMatch);
+
+    const auto body = nlohmann::json::parse(service->places("&q=" + query + "&v4=" + language).body);
+    const auto &found = body["data"]["places"];
+    QVERIFY(found.size() >= size_t(first.size()));
+    for (qsizetype i = 0; i < first.size(); ++i)
+        QCOMPARE(QString::fromStdString(found[size_t(i)]["name"].get<std::string>()), first[i]);
+    // Larger first among the direct matches of the same weight: Springfield, Missouri before
+    // Springfield, Massachusetts.
+    if (query == "springfield")
+        QVERIFY(found[0]["region"] == "Missouri" && found[1]["region"] == "Massachusetts");
+
+    bool alternates = false;
+    std::set<std::string> readings;
+    for (const auto &place : found) {
+        const bool byOtherName = place.contains("matched");
+        // Every place found by another name comes after every direct match.
+        QVERIFY2(byOtherName || !alternates, place.dump().c_str());
+        alternates = alternates || byOtherName;
+        if (!alternate.isEmpty() && place["name"] == alternate.toStdString())
+            QCOMPARE(QString::fromStdString(place["matched"].get<std::string>()), alternateMatch);
+        // No two rows read the same.
+        QVERIFY2(
+            readings.insert(place["name"].dump() + place["region"].dump() + place["country"].dump()).second,
+            place.dump().c_str());
+    }
+    QVERIFY(alternate.isEmpty() || alternates);
+}
+
+void TestServerPlaces::places_sameReadingRows_shownOnceOrToldApart()
+{
+    // Two entries of one village 3 km apart, a namesake far away, and a town they all lose to.
+    QTemporaryDir dir;
+    const std::string path = dir.filePath(QStringLiteral("cities.txt")).toStdString();
+    const auto row = [](int id, const char *name, double latitude, double longitude, int population) {
+        return std::to_string(id) + '\t' + name + '\t' + name + "\t\t" + std::to_string(latitude) + '\t' +
+               std::to_string(longitude) + "\tP\tPPL\tRU\t\t48\t\t\t\t" + std::to_string(population) +
+               "\t\t100\tEurope/Moscow\t2024-01-01\n";
+    };
+    std::ofstream(path) << row(1, "Moskovskiy", 55.60, 37.35, 15000)
+                        << row(2, "Moskovskiy", 55.62, 37.38, 12000)
+                        << row(3, "Moskovskiy", 57.11, 65.42, 9000)
+                        << row(4, "Moskva", 55.75, 37.62, 10000000);
+    const PlaceSearch small(path);
+    const PlacesService places(&small, {});
+    const auto body = nlohmann::json::parse(places.places("&q=mosk&v4=en").body);
+    const auto &found = body["data"]["places"];
+    QCOMPARE(found.size(), size_t(3));
+    QVERIFY2(found[0]["name"] == "Moskva", found[0]["name"].dump().c_str());
+    QVERIFY2(found[1]["name"] == "Moskovskiy", found[1]["name"].dump().c_str());
+    QVERIFY2(found[1]["lat"] == 55.6, found[1]["lat"].dump().c_str());
+    QVERIFY2(found[1]["region"] == "55.60°N 37.35°E", found[1]["region"].dump().c_str());
+    QVERIFY2(found[2]["name"] == "Moskovskiy", found[2]["name"].dump().c_str());
+    QVERIFY2(found[2]["region"] == "57.11°N 65.42°E", found[2]["region"].dump().c_str());
 }
 
 void TestServerPlaces::places_atMostTenEachPlaceOnce()
