@@ -125,9 +125,12 @@ void WXPlaceChooser::showPlaces(const QVariant &answer)
         const QVariant longitude = place.value(QStringLiteral("lon"));
         if (name.isEmpty() || !isCoordinate(latitude, 90) || !isCoordinate(longitude, 180))
             continue;
-        auto *item = new QListWidgetItem(placeLine(name, textOf(place, QStringLiteral("region")),
-                                                   textOf(place, QStringLiteral("country"))),
-                                         m_ui->results);
+        // A place found by another name than its own says which: "Moscow (Moskva)".
+        const QString matched = textOf(place, QStringLiteral("matched"));
+        auto *item = new QListWidgetItem(
+            placeLine(matched.isEmpty() ? name : QStringLiteral("%1 (%2)").arg(name, matched),
+                      textOf(place, QStringLiteral("region")), textOf(place, QStringLiteral("country"))),
+            m_ui->results);
         item->setData(NameRole, name);
         item->setData(LatitudeRole, latitude.toDouble());
         item->setData(LongitudeRole, longitude.toDouble());

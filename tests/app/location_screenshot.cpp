@@ -1,8 +1,8 @@
 // Shows the Location submenu, the place chooser with the places for "ber" and the widget after
-// picking the first, on the X display in the given language, against the real weather service on
-// 127.0.0.1 (its weather provider a stand-in), and saves a PNG of each. scripts/screenshot-location.sh
-// runs it under Xvfb with a window manager, with LANGUAGE set, which names the language the service
-// answers in.
+// picking the first, then the chooser for "mosk" and "par", on the X display in the given language, against
+// the real weather service on 127.0.0.1 (its weather provider a stand-in), and saves a PNG of each.
+// scripts/screenshot-location.sh runs it under Xvfb with a window manager, with LANGUAGE set, which names the
+// language the service answers in.
 //   location_screenshot <language> <output folder>
 #include "BundleInfo.h"
 #include "Localized.h"
@@ -31,6 +31,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <string_view>
 
 using namespace nimbara;
 
@@ -136,6 +137,20 @@ int main(int argc, char **argv)
     std::printf(
         "place line: %s\n",
         qPrintable(window.findChild<QWidget *>(QStringLiteral("subtitle"))->property("text").toString()));
+
+    // The chooser again for texts that match many names: the places people mean come first.
+    for (const char *typed : {"mosk", "par"}) {
+        menus.choosePlace()->trigger();
+        chooser->move(560, 40);
+        QTest::keyClicks(field, QString::fromLatin1(typed));
+        chooser->search();
+        ok &= QTest::qWaitFor([results] { return results->count() > 0; }, 10000);
+        settle();
+        ok &=
+            save(chooser->frameGeometry(),
+                 path(typed == std::string_view("mosk") ? "location-chooser-mosk" : "location-chooser-par"));
+        chooser->hide();
+    }
 
     service.terminate();
     service.waitForFinished(5000);

@@ -33,7 +33,8 @@ const QByteArray kPlacesAnswer =
     R"({"status":"ok","data":{"places":[)"
     R"({"name":"Paris","region":"","country":"France","lat":48.85341,"lon":2.3488},)"
     R"({"name":"Paris","region":"Texas","country":"United States","lat":33.66094,"lon":-95.55551},)"
-    R"({"name":"Parma","region":"","country":"Italy","lat":44.79935,"lon":10.32618}]}})";
+    R"({"name":"Parma","region":"","country":"Italy","lat":44.79935,"lon":10.32618},)"
+    R"({"name":"Qarah","region":"","country":"Syria","lat":34.15,"lon":36.72,"matched":"Parah"}]}})";
 const QByteArray kGateAnswer =
     R"({"status":"ok","data":{"temp":64,"celsius":18,"condition":"clear","location":"Paris"}})";
 
@@ -189,12 +190,14 @@ void TestLocationMenu::chooser_typingAndEnterPicksAPlaceAndFetchesItsWeatherAtOn
     QCOMPARE(chooser->searchTimer()->interval(), WXPlaceChooser::kDebounceMilliseconds);
     QVERIFY(m_server.requests().isEmpty());
     chooser->search();
-    QTRY_COMPARE(results->count(), 3);
+    QTRY_COMPARE(results->count(), 4);
     QCOMPARE(m_server.requests().size(), 1);
     const QByteArray request = m_server.requests().last().requestLine;
     QVERIFY2(request.startsWith("GET /api/0.5/places?") && request.contains("&q=par"), request.constData());
     QCOMPARE(results->item(0)->text(), QStringLiteral("Paris, France"));
     QCOMPARE(results->item(1)->text(), QStringLiteral("Paris, Texas, United States"));
+    // Found by another name: the row says which.
+    QCOMPARE(results->item(3)->text(), QStringLiteral("Qarah (Parah), Syria"));
 
     m_server.clear();
     m_server.setReply(LoopbackServer::answer(200, kGateAnswer));
@@ -235,7 +238,7 @@ void TestLocationMenu::chooser_clickPicksAndShortTextAsksNothing()
     m_server.setReply(LoopbackServer::answer(200, kPlacesAnswer));
     QTest::keyClicks(field, QStringLiteral("ar"));
     chooser->search();
-    QTRY_COMPARE(results->count(), 3);
+    QTRY_COMPARE(results->count(), 4);
     const QRect row = results->visualItemRect(results->item(1));
     QTest::mouseClick(results->viewport(), Qt::LeftButton, {}, row.center());
     QCOMPARE(setting(key::positionSource), QStringLiteral("fixed:33.66094,-95.55551"));
@@ -267,7 +270,7 @@ void TestLocationMenu::silentService_chooserGoesOnAndANewSearchCancelsTheOld()
     m_server.setReply(LoopbackServer::answer(200, kPlacesAnswer));
     QTest::keyClicks(field, QStringLiteral("r"));
     chooser->search();
-    QTRY_COMPARE(results->count(), 3);
+    QTRY_COMPARE(results->count(), 4);
     QVERIFY(status->isHidden());
     const auto requests = m_server.requests();
     QCOMPARE(requests.size(), 2);
