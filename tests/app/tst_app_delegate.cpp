@@ -394,6 +394,21 @@ void TestAppDelegate::tray_tellsTheWeatherAndOpensTheForecast()
     emit tray->activated(QSystemTrayIcon::Context);
     QVERIFY(!menus.forecastWindow()->isVisible());
     QCOMPARE(tray->contextMenu(), menus.menu());
+
+    // Two check ticks in a row without the service: the tray's tooltip and the panel say since when.
+    const QDateTime since = QDateTime::fromString(QStringLiteral("2024-05-01T14:05+01:00"), Qt::ISODate);
+    window.now = [since] {
+        return since;
+    };
+    window.isConnected = [] {
+        return false;
+    };
+    window.checkTick();
+    window.checkTick();
+    const QString unreachable =
+        localized("SERVICE_UNREACHABLE").arg(since.toLocalTime().toString(QStringLiteral("HH:mm")));
+    QCOMPARE(tray->toolTip(), QStringLiteral("18°, RAIN\nLONDON\n") + unreachable);
+    QCOMPARE(menus.forecastWindow()->unreachableText(), unreachable);
 }
 
 void TestAppDelegate::tour_notShownOnSecondLaunch_data()
