@@ -307,7 +307,7 @@ void TestLocationMenu::chooser_downAndUpMoveBetweenFieldAndPlaces()
     m_server.setReply(LoopbackServer::answer(200, kPlacesAnswer));
     QTest::keyClicks(field, QStringLiteral("par"));
     chooser->search();
-    QTRY_COMPARE(results->count(), 3);
+    QTRY_COMPARE(results->count(), 4);
     QTest::keyClick(field, Qt::Key_Down);
     QVERIFY(results->hasFocus());
     QCOMPARE(results->currentRow(), 0);
