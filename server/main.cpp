@@ -385,7 +385,8 @@ int main(int argc, char **argv)
         redis = std::make_unique<RedisClient>(*redisAddress);
         SharedCacheOptions shared;
         // Past the slowest failover through every provider: no second fetch beside a slow first.
-        shared.lockTime = timeout * static_cast<long>(providerCount) + std::chrono::seconds(2);
+        shared.fetchTime = timeout * static_cast<long>(providerCount);
+        shared.lockTime = shared.fetchTime + std::chrono::seconds(2);
         cache = std::make_unique<RedisWeatherCache>(*redis, fetch, CacheOptions{}, shared);
     } else {
         cache = std::make_unique<WeatherCache>(fetch);

@@ -192,10 +192,15 @@ redisContext *RedisClient::connect()
 redisContext *RedisClient::acquire()
 {
     try {
-        return pool.acquire();
+        return pool.acquire(options.commandTimeout);
     } catch (const RedisFailure &failure) {
         markUnavailable(failure.what());
         throw;
+    } catch (const std::runtime_error &) {
+        // Every connection busy for a whole command's time: this caller falls back like one whose
+        // command timed out, instead of queueing behind a slow Redis without end.
+        throw RedisFailure("no redis connection free within " +
+                           std::to_string(options.commandTimeout.count()) + " ms");
     }
 }
 

@@ -38,7 +38,8 @@ struct RedisOptions
     std::chrono::milliseconds commandTimeout{250};
     // While Redis is unreachable, how often a background thread tries it again.
     std::chrono::milliseconds retryInterval{1000};
-    // Connections kept open at most; a caller waits for one when all are busy.
+    // Connections kept open at most; a caller waits for one when all are busy, for commandTimeout
+    // at most.
     unsigned connections = 16;
 };
 

@@ -263,10 +263,17 @@ std::optional<Reading> RedisWeatherCache::reading(double latitude, double longit
         pending.emplace(key, promise.get_future().share());
     }
     std::optional<Reading> result;
+    const auto deadline = SteadyClock::now() + shared.lockTime;
     try {
         result = fillCell(key, admit);
     } catch (const RedisFailure &) {
-        result = readingWithoutRedis(latitude, longitude, admit);
+        // Redis failed while this caller waited: a fetch of its own only if it still ends in time.
+        if (fetchEndsBy(deadline))
+            result = readingWithoutRedis(latitude, longitude, admit);
+        else if (auto copy = freshCopy(key))
+            result = std::move(copy);
+        else
+            result = WeatherCache::cachedReading(latitude, longitude);
     } catch (...) {
         result = std::nullopt; // never leave the waiters hanging
     }
@@ -282,21 +289,27 @@ std::optional<Reading> RedisWeatherCache::fillCell(std::uint64_t key, const Admi
 {
     const auto token = lockToken();
     Waiting waitingForOthers(mutex, waiting);
-    // The lock expires after lockTime: by then its holder has stored a value or a failure, or it
-    // died and this caller takes the lock over. Twice that is a bound for a fleet gone wrong.
-    const auto giveUp = std::chrono::steady_clock::now() + 2 * shared.lockTime;
-    while (true) {
+    // The request's answer is due within lockTime, whatever the fleet does: a live holder has stored
+    // a value or a failure by then; a dead holder's lock is taken over only while a fetch of this
+    // caller's own still ends in time, else the caller gives up at the deadline.
+    const auto deadline = SteadyClock::now() + shared.lockTime;
+    for (bool first = true;; first = false) {
         if (failedRecently(key))
             return std::nullopt;
-        if (lockCell(key, token))
+        if ((first || fetchEndsBy(deadline)) && lockCell(key, token))
             return fillLocked(key, token, false, admit);
         waitingForOthers.begin();
         std::this_thread::sleep_for(shared.pollInterval);
         if (auto cell = loadCell(key))
             return cell->value;
-        if (std::chrono::steady_clock::now() > giveUp)
+        if (SteadyClock::now() >= deadline)
             return std::nullopt;
     }
+}
+
+bool RedisWeatherCache::fetchEndsBy(SteadyClock::time_point deadline) const
+{
+    return SteadyClock::now() + shared.fetchTime <= deadline;
 }
 
 void RedisWeatherCache::quiet(std::uint64_t key, Clock::duration time)

@@ -11,6 +11,10 @@ struct SharedCacheOptions
     // second instance does not fetch beside a slow first one; short enough that a crashed holder
     // does not keep the cell empty for long.
     std::chrono::milliseconds lockTime{12000};
+    // The longest one fetch takes (the upstream time-out through every provider). A caller waits
+    // for the cell for lockTime at most, counting a fetch of its own: it takes a dead holder's lock
+    // over only while a whole fetch still fits in that time.
+    std::chrono::milliseconds fetchTime{10000};
     // How often an instance waiting for another's fetch looks for the value.
     std::chrono::milliseconds pollInterval{10};
     // Keys are this plus "cell:" / "lock:" / "failed:" and the cell's indices.
@@ -71,6 +75,9 @@ private:
     std::optional<Reading> fillLocked(std::uint64_t key, const std::string &token, bool refreshing,
                                       const Admit &admit = {});
     std::optional<Reading> fillCell(std::uint64_t key, const Admit &admit);
+    using SteadyClock = std::chrono::steady_clock;
+    // Whether a fetch started now ends by then.
+    bool fetchEndsBy(SteadyClock::time_point deadline) const;
     // Without Redis: the copies, else the in-process cache.
     std::optional<Reading> readingWithoutRedis(double latitude, double longitude, const Admit &admit);
     void queueRefresh(std::uint64_t key);

@@ -30,7 +30,8 @@ const std::string londonCell = "nimbara:cell:515:-1";
 // fleet's upstream and the test's clock.
 struct Instance
 {
-    Instance(const RedisServer &server, FakeUpstream &upstream, std::atomic<long long> &seconds)
+    Instance(const RedisServer &server, FakeUpstream &upstream, std::atomic<long long> &seconds,
+             SharedCacheOptions shared = sharedOptions())
         : redis(*RedisAddress::parse(server.url(), error), redisOptions())
         , provider(upstream.url(), "nimbara-weatherd/test", 2s)
         , cache(
@@ -39,7 +40,7 @@ struct Instance
                   std::string reason;
                   return provider.currentWeather(latitude, longitude, reason);
               },
-              cacheOptions(), sharedOptions(),
+              cacheOptions(), shared,
               [&seconds] { return Clock::time_point(std::chrono::seconds(seconds.load())); })
     {}
 
@@ -60,6 +61,7 @@ struct Instance
     {
         SharedCacheOptions options;
         options.lockTime = 3s;
+        options.fetchTime = 2s; // the provider's time-out
         options.pollInterval = 2ms;
         return options;
     }
@@ -109,6 +111,8 @@ private slots:
     void answerAtOnce_fromFreshCopiesNeverFromRedis();
     void failure_rememberedForTheWholeFleet();
     void deadLockHolder_lockExpiresAndAnotherFetches();
+    void waitForAnotherFetch_endsAtTheDeadline_data();
+    void waitForAnotherFetch_endsAtTheDeadline();
     void storedCell_readDefensively_data();
     void storedCell_readDefensively();
     void redisDown_inProcessCacheServesThenSharedAgain();
@@ -264,6 +268,44 @@ void TestServerRedisCache::deadLockHolder_lockExpiresAndAnotherFetches()
     QCOMPARE(server->command({"SET", "nimbara:lock:515:-1", "gone", "PX", "300"}), std::string("OK"));
     QCOMPARE(first->read(), 10.0);
     QCOMPARE(upstream->calls.load(), 1);
+}
+
+void TestServerRedisCache::waitForAnotherFetch_endsAtTheDeadline_data()
+{
+    QTest::addColumn<int>("lockMilliseconds");
+    QTest::addColumn<int>("fetchMilliseconds");
+    QTest::addColumn<bool>("redisStops");
+    // The holder's fetch outlasts its lock: the lock is free again before the waiter's deadline,
+    // but a fetch of the waiter's own would end past it.
+    QTest::newRow("holder outlasts its lock") << 300 << 100 << false;
+    // Redis goes away while the waiter waits: a fetch of its own would end past the deadline.
+    QTest::newRow("redis fails during the wait") << 1000 << 1000 << true;
+}
+
+void TestServerRedisCache::waitForAnotherFetch_endsAtTheDeadline()
+{
+    QFETCH(int, lockMilliseconds);
+    QFETCH(int, fetchMilliseconds);
+    QFETCH(bool, redisStops);
+    auto shared = Instance::sharedOptions();
+    shared.lockTime = std::chrono::milliseconds(lockMilliseconds);
+    shared.fetchTime = std::chrono::milliseconds(fetchMilliseconds);
+    first = std::make_unique<Instance>(*server, *upstream, seconds, shared);
+    second = std::make_unique<Instance>(*server, *upstream, seconds, shared);
+
+    upstream->hold();
+    auto fromFirst = std::async(std::launch::async, [this] { return first->read(); });
+    QTRY_COMPARE(upstream->calls.load(), 1);
+    auto fromSecond = std::async(std::launch::async, [this] { return second->read(); });
+    QTRY_COMPARE(second->cache.sharedWaitingCount(), size_t(1));
+    if (redisStops)
+        server->stop();
+    // The waiter answers nothing while the upstream still holds the first fetch, having asked
+    // nothing itself.
+    QCOMPARE(fromSecond.get(), -999.0);
+    QCOMPARE(upstream->calls.load(), 1);
+    upstream->release();
+    fromFirst.get();
 }
 
 void TestServerRedisCache::storedCell_readDefensively_data()
