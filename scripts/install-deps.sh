@@ -23,6 +23,8 @@ packages=(
 
   # tests, screenshots, benchmarks
   xvfb xauth x11-utils x11-apps xdotool imagemagick fonts-dejavu-core openbox xcompmgr hsetroot dbus-x11 procps strace
+  # tests under other window managers and compositors: a tiling X11 manager
+  i3-wm
   wrk nginx-light hyperfine valgrind curl
   # the fleet's engines, started by the service's tests in temporary directories
   postgresql redis-server
