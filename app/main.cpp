@@ -5,6 +5,7 @@
 #include "SingleInstance.h"
 #include "TerminationSignals.h"
 #include "WXAppDelegate.h"
+#include "WindowSystem.h"
 
 #include <QApplication>
 #include <QCryptographicHash>
@@ -19,9 +20,8 @@ int main(int argc, char *argv[])
     // lookup) seldom allocate. One heap serves them all, where glibc would give each thread an arena
     // of its own and keep its touched pages for the life of the process. Set before any thread starts.
     mallopt(M_ARENA_MAX, 1);
-    // The widget's place on the desktop is an X11 matter; Wayland sessions run it through XWayland.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "xcb");
+    // A layer-shell surface where the Wayland compositor offers one, X11 (XWayland) elsewhere.
+    nimbara::chooseWindowSystem();
     // Started at login, the application may come before the X server does: wait for it, for a
     // bounded time, instead of failing.
     if (nimbara::Autostart::hasLaunchArgument(argc, argv) && qgetenv("QT_QPA_PLATFORM") == "xcb" &&

@@ -1,5 +1,7 @@
 #include "WindowLevel.h"
 
+#include "LayerSurface.h"
+#include "WindowSystem.h"
 #include "X11.h"
 
 #include <QEvent>
@@ -11,6 +13,7 @@ namespace nimbara {
 namespace {
 constexpr char kLevelProperty[] = "nimbaraWindowLevel";
 const QString kHintsName = QStringLiteral("nimbara-window-hints");
+const QString kLayerName = QStringLiteral("nimbara-layer-surface");
 constexpr std::uint32_t kAllDesktops = 0xFFFFFFFF;
 
 // The EWMH hints Qt has no flag for. They are written while the window is still unmapped, which is
@@ -62,20 +65,31 @@ void applyWindowLevel(QWidget *window, int level)
     const int previous = appliedWindowLevel(window);
     window->setProperty(kLevelProperty, level);
 
-    // Every level the widget uses lies in the layer below normal windows.
-    const Qt::WindowFlags flags = Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnBottomHint;
+    // Every level the widget uses lies in the layer below normal windows. On Wayland that layer is
+    // the compositor's bottom layer, which takes a surface without a shell role of Qt's.
+    const bool wayland = currentWindowSystem() == WindowSystem::Wayland;
+    Qt::WindowFlags flags = Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnBottomHint;
+    if (wayland)
+        flags |= Qt::BypassWindowManagerHint;
     if (window->windowFlags() != flags) {
         const bool wasVisible = window->isVisible();
         window->setWindowFlags(flags);
         if (wasVisible)
             window->show();
     }
-    if (!window->findChild<QObject *>(kHintsName, Qt::FindDirectChildrenOnly))
+    if (wayland && !window->findChild<QObject *>(kLayerName, Qt::FindDirectChildrenOnly)) {
+        auto *layer = new LayerSurface(window);
+        layer->setObjectName(kLayerName);
+    }
+    if (!wayland && !window->findChild<QObject *>(kHintsName, Qt::FindDirectChildrenOnly))
         new X11WindowHints(window);
 
     if (previous == 0 || previous == level || !window->isVisible())
         return;
-    // Within the layer: above the desktop icons when raised, below them when lowered.
+    // Within the layer: above the desktop icons when raised, below them when lowered. A layer
+    // surface has no order of its own within its layer to change.
+    if (wayland)
+        return;
     if (level > desktopIconWindowLevel())
         window->raise();
     else
