@@ -162,7 +162,10 @@ bool MoveResizeHandler::press(QMouseEvent *event)
         return false;
     QWindow *handle = m_window->windowHandle();
     // With a window manager the move is its own; without one, startSystemMove() refuses it.
-    m_systemMove = handle && handle->startSystemMove();
+    // A window kept from the manager's hands (unmanaged on X11, a layer surface on Wayland) is
+    // moved by hand, whatever the manager would say to a move.
+    m_systemMove =
+        handle && !m_window->windowFlags().testFlag(Qt::BypassWindowManagerHint) && handle->startSystemMove();
     m_drag = m_systemMove ? Drag::None : Drag::Move;
     return true;
 }

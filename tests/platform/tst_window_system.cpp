@@ -25,11 +25,12 @@ void TestWindowSystem::choice_data()
 
     // No compositor answers at this name.
     const QByteArray nowhere = "nimbara-no-such-compositor";
-    QTest::newRow("X11 session") << QByteArray() << QByteArray() << QByteArray() << QByteArray("xcb") << false;
+    QTest::newRow("X11 session") << QByteArray() << QByteArray() << QByteArray() << QByteArray("xcb")
+                                 << false;
     QTest::newRow("Wayland without layer shell: XWayland")
         << QByteArray() << QByteArray() << nowhere << QByteArray("xcb") << false;
-    QTest::newRow("user's Qt platform stays") << QByteArray() << QByteArray("offscreen") << nowhere
-                                              << QByteArray("offscreen") << false;
+    QTest::newRow("user's Qt platform stays")
+        << QByteArray() << QByteArray("offscreen") << nowhere << QByteArray("offscreen") << false;
     QTest::newRow("forced x11 over the user's Qt platform")
         << QByteArray("x11") << QByteArray("wayland") << nowhere << QByteArray("xcb") << false;
     QTest::newRow("forced wayland without layer shell: ordinary window")
