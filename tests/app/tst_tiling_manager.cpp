@@ -1,4 +1,5 @@
 #include "PrivateXServer.h"
+#include "WidgetHome.h"
 
 #include <QApplication>
 #include <QGuiApplication>
@@ -65,30 +66,14 @@ private:
     QProcess *startWidget();
     QString widgetWindow(qint64 pid) const;
     static QRect geometryOf(const QString &id);
-    QSettings settings() const
-    {
-        return QSettings(m_home->filePath(QStringLiteral("config/Nimbara/Nimbara.conf")),
-                         QSettings::IniFormat);
-    }
-
-    std::unique_ptr<QTemporaryDir> m_home;
+    std::unique_ptr<WidgetHome> m_home;
     QList<QProcess *> m_processes;
 };
 
 void TestTilingManager::init()
 {
-    m_home = std::make_unique<QTemporaryDir>();
-    QSettings saved = settings();
-    saved.setValue(QStringLiteral("initialized"), true);
-    saved.setValue(QStringLiteral("originX"), float(kFrame.x()));
-    saved.setValue(QStringLiteral("originY"), float(kFrame.y()));
-    saved.setValue(QStringLiteral("sizeWidth"), float(kFrame.width()));
-    saved.setValue(QStringLiteral("sizeHeight"), float(kFrame.height()));
-    for (const char *key : {"locationEnabled", "textAlign", "dateEnabled", "celsius", "whiteColor"})
-        saved.setValue(QString::fromLatin1(key), true);
-    saved.setValue(QStringLiteral("positionSource"), QStringLiteral("fixed:51.5074,-0.1278"));
-    saved.sync();
-    QCOMPARE(saved.status(), QSettings::NoError);
+    m_home = std::make_unique<WidgetHome>(kFrame);
+    QVERIFY(m_home->isValid());
 }
 
 void TestTilingManager::cleanup()
@@ -105,8 +90,7 @@ QProcess *TestTilingManager::startWidget()
 {
     auto process = new QProcess;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("HOME"), m_home->path());
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home->filePath(QStringLiteral("config")));
+    m_home->addTo(env);
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     env.insert(QStringLiteral("LANG"), QStringLiteral("en_US.UTF-8"));
     env.remove(QStringLiteral("WAYLAND_DISPLAY"));
@@ -143,11 +127,7 @@ void TestTilingManager::managerPlacement_isNotSaved()
     ::kill(static_cast<pid_t>(widget->processId()), SIGTERM);
     QVERIFY(widget->waitForFinished(20000));
     QCOMPARE(widget->exitCode(), 0);
-    const QSettings saved = settings();
-    QCOMPARE(saved.value(QStringLiteral("originX")).toFloat(), float(kFrame.x()));
-    QCOMPARE(saved.value(QStringLiteral("originY")).toFloat(), float(kFrame.y()));
-    QCOMPARE(saved.value(QStringLiteral("sizeWidth")).toFloat(), float(kFrame.width()));
-    QCOMPARE(saved.value(QStringLiteral("sizeHeight")).toFloat(), float(kFrame.height()));
+    QCOMPARE(m_home->savedFrame(), QRectF(kFrame));
 }
 
 QRect TestTilingManager::geometryOf(const QString &id)

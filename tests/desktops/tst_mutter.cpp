@@ -1,3 +1,5 @@
+#include "WidgetHome.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QProcess>
@@ -73,21 +75,11 @@ private slots:
 
 void TestMutter::xwaylandPath_atFrameBelowNormalWindow_settingsUntouched()
 {
-    QTemporaryDir home;
-    const QString configFile = home.filePath(QStringLiteral("config/Nimbara/Nimbara.conf"));
-    {
-        QSettings saved(configFile, QSettings::IniFormat);
-        saved.setValue(QStringLiteral("initialized"), true);
-        saved.setValue(QStringLiteral("originX"), float(kFrame.x()));
-        saved.setValue(QStringLiteral("originY"), float(kFrame.y()));
-        saved.setValue(QStringLiteral("sizeWidth"), float(kFrame.width()));
-        saved.setValue(QStringLiteral("sizeHeight"), float(kFrame.height()));
-        saved.setValue(QStringLiteral("positionSource"), QStringLiteral("fixed:51.5074,-0.1278"));
-    }
+    const WidgetHome home(kFrame);
+    QVERIFY(home.isValid());
     QProcess widget;
     QProcessEnvironment env = clientEnvironment();
-    env.insert(QStringLiteral("HOME"), home.path());
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral("config")));
+    home.addTo(env);
     widget.setProcessEnvironment(env);
     widget.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     widget.start(QStringLiteral(NIMBARA_EXECUTABLE), {});
@@ -148,11 +140,7 @@ void TestMutter::xwaylandPath_atFrameBelowNormalWindow_settingsUntouched()
 
     ::kill(static_cast<pid_t>(widget.processId()), SIGTERM);
     QVERIFY(widget.waitForFinished(20000));
-    QSettings saved(configFile, QSettings::IniFormat);
-    QCOMPARE(saved.value(QStringLiteral("originX")).toFloat(), float(kFrame.x()));
-    QCOMPARE(saved.value(QStringLiteral("originY")).toFloat(), float(kFrame.y()));
-    QCOMPARE(saved.value(QStringLiteral("sizeWidth")).toFloat(), float(kFrame.width()));
-    QCOMPARE(saved.value(QStringLiteral("sizeHeight")).toFloat(), float(kFrame.height()));
+    QCOMPARE(home.savedFrame(), QRectF(kFrame));
 }
 
 int main(int argc, char *argv[])

@@ -1,3 +1,4 @@
+#include "WidgetHome.h"
 #include "virtual-pointer-client-protocol.h"
 
 #include <QApplication>
@@ -187,13 +188,7 @@ private:
     void waitForText(const QRect &area);
     void terminate(QProcess *widget);
     void drag(const QPoint &from, const QPoint &to);
-    QSettings settings() const
-    {
-        return QSettings(m_home->filePath(QStringLiteral("config/Nimbara/Nimbara.conf")),
-                         QSettings::IniFormat);
-    }
-
-    std::unique_ptr<QTemporaryDir> m_home;
+    std::unique_ptr<WidgetHome> m_home;
     QList<QProcess *> m_processes;
 };
 
@@ -201,18 +196,8 @@ void TestSway::init()
 {
     QVERIFY(swaymsg({QStringLiteral("seat"), QStringLiteral("-"), QStringLiteral("cursor"),
                      QStringLiteral("set"), QStringLiteral("1270"), QStringLiteral("790")}));
-    m_home = std::make_unique<QTemporaryDir>();
-    QSettings saved = settings();
-    saved.setValue(QStringLiteral("initialized"), true);
-    saved.setValue(QStringLiteral("originX"), float(kFrame.x()));
-    saved.setValue(QStringLiteral("originY"), float(kFrame.y()));
-    saved.setValue(QStringLiteral("sizeWidth"), float(kFrame.width()));
-    saved.setValue(QStringLiteral("sizeHeight"), float(kFrame.height()));
-    for (const char *key : {"locationEnabled", "textAlign", "dateEnabled", "celsius", "whiteColor"})
-        saved.setValue(QString::fromLatin1(key), true);
-    saved.setValue(QStringLiteral("positionSource"), QStringLiteral("fixed:51.5074,-0.1278"));
-    saved.sync();
-    QCOMPARE(saved.status(), QSettings::NoError);
+    m_home = std::make_unique<WidgetHome>(kFrame);
+    QVERIFY(m_home->isValid());
 }
 
 void TestSway::cleanup()
@@ -229,8 +214,7 @@ QProcess *TestSway::startWidget(const QString &language)
 {
     auto process = new QProcess;
     QProcessEnvironment env = clientEnvironment();
-    env.insert(QStringLiteral("HOME"), m_home->path());
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home->filePath(QStringLiteral("config")));
+    m_home->addTo(env);
     env.insert(QStringLiteral("LANG"), language);
     env.insert(QStringLiteral("LANGUAGE"), language.section(QLatin1Char('.'), 0, 0));
     process->setProcessEnvironment(env);
@@ -315,11 +299,7 @@ void TestSway::locked_atSavedFrameBelowNormalWindows_settingsUntouched()
 
     // Nothing sway did reaches the settings.
     terminate(widget);
-    const QSettings saved = settings();
-    QCOMPARE(saved.value(QStringLiteral("originX")).toFloat(), float(kFrame.x()));
-    QCOMPARE(saved.value(QStringLiteral("originY")).toFloat(), float(kFrame.y()));
-    QCOMPARE(saved.value(QStringLiteral("sizeWidth")).toFloat(), float(kFrame.width()));
-    QCOMPARE(saved.value(QStringLiteral("sizeHeight")).toFloat(), float(kFrame.height()));
+    QCOMPARE(m_home->savedFrame(), QRectF(kFrame));
 }
 
 void TestSway::unlocked_dragMovesAndResizeKeepsProportion()
@@ -351,13 +331,12 @@ void TestSway::unlocked_dragMovesAndResizeKeepsProportion()
     screenshot(QStringLiteral("resized"));
 
     terminate(widget);
-    const QSettings saved = settings();
-    QCOMPARE(saved.value(QStringLiteral("originX")).toFloat(), float(moved.x()));
-    QCOMPARE(saved.value(QStringLiteral("originY")).toFloat(), float(moved.y()));
-    const float width = saved.value(QStringLiteral("sizeWidth")).toFloat();
-    const float height = saved.value(QStringLiteral("sizeHeight")).toFloat();
+    const QRectF saved = m_home->savedFrame();
+    QCOMPARE(saved.topLeft(), QPointF(moved.topLeft()));
+    const qreal width = saved.width();
+    const qreal height = saved.height();
     QVERIFY2(width > kFrame.width() + 60, qPrintable(QString::number(width)));
-    QVERIFY2(qAbs(width / kFrame.width() * kFrame.height() - height) <= 1.0f,
+    QVERIFY2(qAbs(width / kFrame.width() * kFrame.height() - height) <= 1.0,
              qPrintable(QStringLiteral("%1 x %2").arg(width).arg(height)));
 }
 
