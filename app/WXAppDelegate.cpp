@@ -100,10 +100,12 @@ void WXAppDelegate::saveWindowOrigin()
     // The first run may end before the launch handler took a handle of the store.
     if (!userDefaults)
         userDefaults = std::make_unique<SettingsStore>();
-    userDefaults->setFloat(key::originX, static_cast<float>(window->frame().x()));
-    userDefaults->setFloat(key::originY, static_cast<float>(window->frame().y()));
-    userDefaults->setFloat(key::sizeWidth, static_cast<float>(window->frame().width()));
-    userDefaults->setFloat(key::sizeHeight, static_cast<float>(window->frame().height()));
+    // Only a frame the user set: one that a window manager imposed would come back everywhere else.
+    const QRectF frame = window->userFrame();
+    userDefaults->setFloat(key::originX, static_cast<float>(frame.x()));
+    userDefaults->setFloat(key::originY, static_cast<float>(frame.y()));
+    userDefaults->setFloat(key::sizeWidth, static_cast<float>(frame.width()));
+    userDefaults->setFloat(key::sizeHeight, static_cast<float>(frame.height()));
     userDefaults->synchronize();
 }
 

@@ -6,6 +6,7 @@
 #include "SingleInstance.h"
 #include "TerminationSignals.h"
 #include "WXAppDelegate.h"
+#include "WindowSystem.h"
 
 #include <QApplication>
 #include <QCryptographicHash>
@@ -32,9 +33,8 @@ int main(int argc, char *argv[])
         std::fputs(text.constData(), commandLine.exitStatus() == 0 ? stdout : stderr);
         return commandLine.exitStatus();
     }
-    // The widget's place on the desktop is an X11 matter; Wayland sessions run it through XWayland.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "xcb");
+    // A layer-shell surface where the Wayland compositor offers one, X11 (XWayland) elsewhere.
+    nimbara::chooseWindowSystem();
     // Qt's -platform wins over the variable, and -display names the X server as DISPLAY does.
     const QString platform = commandLine.qtOption(QStringLiteral("platform"));
     if ((platform.isEmpty() ? qEnvironmentVariable("QT_QPA_PLATFORM") : platform) == QLatin1String("xcb")) {

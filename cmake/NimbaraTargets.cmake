@@ -35,3 +35,23 @@ function(nimbara_add_test name)
   endif()
   set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT} ENVIRONMENT "${env}" LABELS "${ARG_LABELS}")
 endfunction()
+
+# Client code for a Wayland protocol description, from wayland-scanner, added to a C library:
+# nimbara_wayland_protocol(target name xml) writes <name>-client-protocol.h and <name>-protocol.c
+# into the target's binary folder, which joins its public include path.
+function(nimbara_wayland_protocol target name xml)
+  pkg_get_variable(scanner wayland-scanner wayland_scanner)
+  if(NOT scanner)
+    message(FATAL_ERROR "wayland-scanner is missing (Debian: libwayland-dev)")
+  endif()
+  set(dir ${CMAKE_CURRENT_BINARY_DIR}/protocols)
+  add_custom_command(
+    OUTPUT ${dir}/${name}-client-protocol.h ${dir}/${name}-protocol.c
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${dir}
+    COMMAND ${scanner} client-header ${xml} ${dir}/${name}-client-protocol.h
+    COMMAND ${scanner} private-code ${xml} ${dir}/${name}-protocol.c
+    DEPENDS ${xml}
+    VERBATIM)
+  target_sources(${target} PRIVATE ${dir}/${name}-client-protocol.h ${dir}/${name}-protocol.c)
+  target_include_directories(${target} PUBLIC ${dir})
+endfunction()

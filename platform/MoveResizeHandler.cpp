@@ -24,6 +24,8 @@ MoveResizeHandler::~MoveResizeHandler()
 void MoveResizeHandler::setMovable(bool movable)
 {
     m_movable = movable;
+    if (!movable)
+        m_systemMove = false;
 }
 
 void MoveResizeHandler::setMovableByWindowBackground(bool movable)
@@ -122,6 +124,14 @@ bool MoveResizeHandler::eventFilter(QObject *watched, QEvent *event)
     if (watched != m_window.data())
         return false;
     switch (type) {
+    case QEvent::Move:
+        if (m_systemMove)
+            emit frameSetByUser(m_window->geometry());
+        return false;
+    case QEvent::Hide:
+        // Shown again, the window is placed anew, by the program or the manager.
+        m_systemMove = false;
+        return false;
     case QEvent::MouseButtonPress:
         return press(static_cast<QMouseEvent *>(event));
     case QEvent::MouseMove:
@@ -140,6 +150,7 @@ bool MoveResizeHandler::press(QMouseEvent *event)
 {
     if (event->button() != Qt::LeftButton)
         return false;
+    m_systemMove = false;
     m_pressGlobal = event->globalPosition().toPoint();
     m_startGeometry = m_window->geometry();
     m_edges = edgesAt(event->position().toPoint());
@@ -151,7 +162,11 @@ bool MoveResizeHandler::press(QMouseEvent *event)
         return false;
     QWindow *handle = m_window->windowHandle();
     // With a window manager the move is its own; without one, startSystemMove() refuses it.
-    m_drag = handle && handle->startSystemMove() ? Drag::None : Drag::Move;
+    // A window kept from the manager's hands (unmanaged on X11, a layer surface on Wayland) is
+    // moved by hand, whatever the manager would say to a move.
+    m_systemMove =
+        handle && !m_window->windowFlags().testFlag(Qt::BypassWindowManagerHint) && handle->startSystemMove();
+    m_drag = m_systemMove ? Drag::None : Drag::Move;
     return true;
 }
 
@@ -160,10 +175,15 @@ bool MoveResizeHandler::drag(QMouseEvent *event)
     if (m_drag == Drag::None || !(event->buttons() & Qt::LeftButton))
         return false;
     const QPoint delta = event->globalPosition().toPoint() - m_pressGlobal;
-    if (m_drag == Drag::Move && m_movable && m_movableByBackground)
+    if (m_drag == Drag::Move && m_movable && m_movableByBackground) {
         m_window->move(m_startGeometry.topLeft() + delta);
-    else if (m_drag == Drag::Resize)
-        m_window->setGeometry(resizedGeometry(m_startGeometry, m_edges, delta));
+        // The frame asked for, whatever a window manager makes of it.
+        emit frameSetByUser(QRect(m_startGeometry.topLeft() + delta, m_window->size()));
+    } else if (m_drag == Drag::Resize) {
+        const QRect frame = resizedGeometry(m_startGeometry, m_edges, delta);
+        m_window->setGeometry(frame);
+        emit frameSetByUser(frame);
+    }
     return true;
 }
 

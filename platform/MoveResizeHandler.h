@@ -19,6 +19,8 @@ namespace nimbara {
 // window manager answers. A press within edgeMargin of an edge resizes the window while it is
 // resizable: the size keeps the aspect ratio when one is set, then goes through the resize filter,
 // and the edges not dragged stay where they are. The pointer shows the resize cursor over a live edge.
+// Every frame the user's drag gives is reported, so that it can be told from one that a window
+// manager imposes (tiling, maximizing, clamping), which nobody should keep.
 class MoveResizeHandler : public QObject
 {
     Q_OBJECT
@@ -48,6 +50,11 @@ public:
     // The frame a resize of `edges` by the pointer offset `delta` from `start` gives.
     QRect resizedGeometry(const QRect &start, Qt::Edges edges, const QPoint &delta) const;
 
+signals:
+    // The pointer moved or resized the window to `frame`; a move through the window manager reports
+    // each position the manager gives while it carries the window.
+    void frameSetByUser(const QRect &frame);
+
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
@@ -69,6 +76,10 @@ private:
     QPoint m_pressGlobal;
     QRect m_startGeometry;
     bool m_cursorSet = false;
+    // The window manager was asked to carry the window by the last press: the frames it gives until
+    // the next press (or until the window hides or stops being movable) are the user's. A manager
+    // tells the final frame only after the button's release, so the release does not end it.
+    bool m_systemMove = false;
 };
 
 } // namespace nimbara

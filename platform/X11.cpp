@@ -54,6 +54,29 @@ std::optional<QList<std::uint32_t>> property32(std::uint32_t window, const QByte
     return QList<std::uint32_t>(values, values + count);
 }
 
+QByteArray windowManagerName()
+{
+    xcb_connection_t *c = connection();
+    if (!c)
+        return {};
+    xcb_screen_iterator_t screen = xcb_setup_roots_iterator(xcb_get_setup(c));
+    for (int i = 0; i < defaultScreen() && screen.rem; ++i)
+        xcb_screen_next(&screen);
+    if (!screen.rem)
+        return {};
+    const auto check = property32(screen.data->root, "_NET_SUPPORTING_WM_CHECK");
+    if (!check || check->isEmpty())
+        return {};
+    const auto cookie =
+        xcb_get_property(c, 0, check->first(), atom("_NET_WM_NAME"), XCB_GET_PROPERTY_TYPE_ANY, 0, 64);
+    std::unique_ptr<xcb_get_property_reply_t, decltype(&std::free)> reply(
+        xcb_get_property_reply(c, cookie, nullptr), &std::free);
+    if (!reply || reply->format != 8)
+        return {};
+    return QByteArray(static_cast<const char *>(xcb_get_property_value(reply.get())),
+                      xcb_get_property_value_length(reply.get()));
+}
+
 void setProperty32(std::uint32_t window, const QByteArray &name, const QByteArray &type,
                    const QList<std::uint32_t> &values)
 {

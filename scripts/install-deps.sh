@@ -13,6 +13,8 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins qt6-positioning-dev libqt6positioning6-plugins
   qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools qt6-svg-dev libqt6svg6
   libxcb1-dev libxcb-xfixes0-dev libicu-dev
+  # widget on Wayland: Qt's Wayland platform, QPlatformNativeInterface, the layer-shell binding
+  qt6-wayland qt6-base-private-dev libwayland-dev wayland-protocols
   # widget and weather service: Boost.Beast (header-only) reads and writes HTTP in both
   libboost-dev
   # weather service
@@ -25,6 +27,9 @@ packages=(
 
   # tests, screenshots, benchmarks
   xvfb xauth x11-utils x11-apps xdotool imagemagick fonts-dejavu-core openbox xcompmgr hsetroot dbus-x11 procps strace
+  # tests under other window managers and compositors: a tiling X11 manager, wlroots' sway and
+  # GNOME's mutter (headless), XWayland, Wayland screenshots
+  i3-wm sway mutter xwayland grim
   wrk nginx-light hyperfine valgrind curl
   # the fleet's engines, started by the service's tests in temporary directories
   postgresql redis-server

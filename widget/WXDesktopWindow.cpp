@@ -44,6 +44,7 @@ WXDesktopWindow::WXDesktopWindow(QWidget *parent)
     // The interface definition: outlets, then the actions.
     ui->setupUi(this);
     m_interfaceFrameSize = size();
+    m_userFrame = QRectF(geometry());
     m_interfaceGeometry.append({ui->mainView, ui->mainView->geometry()});
     const auto elements = ui->mainView->findChildren<QWidget *>(Qt::FindDirectChildrenOnly);
     for (QWidget *element : elements)
@@ -52,6 +53,8 @@ WXDesktopWindow::WXDesktopWindow(QWidget *parent)
     installWeatherLineToolTip();
     // Every size the user's resize proposes passes by the widget before the window takes it.
     m_moveResize->setResizeFilter([this](const QSizeF &size) { return windowWillResize(this, size); });
+    connect(m_moveResize, &MoveResizeHandler::frameSetByUser, this,
+            [this](const QRect &frame) { m_userFrame = QRectF(frame); });
 
     clockTimer->setSingleShot(true);
     clockTimer->setInterval(1000);
@@ -129,6 +132,7 @@ QRectF WXDesktopWindow::frame() const
 
 void WXDesktopWindow::setFrame(const QRectF &frame, bool display)
 {
+    m_userFrame = frame;
     setGeometry(frame.toRect());
     // A hidden window gets its resize event only when shown; the elements follow the frame now.
     layoutOutlets();

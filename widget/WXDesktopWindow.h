@@ -104,6 +104,10 @@ public:
     // interface elements out for the new size at once, also while the window is hidden.
     QRectF frame() const;
     void setFrame(const QRectF &frame, bool display);
+    // The frame the user set: the interface definition's, then the last one given by setFrame() or
+    // by a drag or resize with the pointer. A frame that a window manager imposes (tiling,
+    // maximizing, clamping) does not change it, so it is the one to save.
+    QRectF userFrame() const { return m_userFrame; }
     // The size the interface definition gives the window.
     QSize interfaceFrameSize() const { return m_interfaceFrameSize; }
 
@@ -204,6 +208,7 @@ private:
     void setTranslucent(bool translucent);
 
     QSize m_interfaceFrameSize;
+    QRectF m_userFrame;
     nimbara::CompositingMonitor *const m_compositing;
     bool m_translucent = false;
     int m_level = 0;

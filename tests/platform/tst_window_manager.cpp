@@ -1,4 +1,5 @@
 #include "MoveResizeHandler.h"
+#include "PrivateXServer.h"
 
 #include <QApplication>
 #include <QDir>
@@ -55,8 +56,7 @@ void dragWithRealPointer(const QPoint &start, const QPoint &by)
 } // namespace
 
 // Moving and resizing a frameless window under a real window manager (openbox) with the real pointer
-// (XTest), on an X server of this test's own: a manager leaves properties on the root window when it
-// ends, which would mislead the tests that run after it on a shared display.
+// (XTest), on an X server of this test's own.
 class TestWindowManager : public QObject
 {
     Q_OBJECT
@@ -96,8 +96,13 @@ void TestWindowManager::move_byBackgroundGoesThroughTheManager()
     const QRect before = m_window->geometry();
     MotionCounter counter;
     m_window->windowHandle()->installEventFilter(&counter);
+    QRect reported;
+    connect(m_handler, &MoveResizeHandler::frameSetByUser, this,
+            [&reported](const QRect &frame) { reported = frame; });
     dragWithRealPointer(m_window->mapToGlobal(QPoint(100, 150)), {60, 40});
     QTRY_COMPARE(m_window->geometry(), before.translated(60, 40));
+    // The frame the manager gave while carrying it is the user's.
+    QTRY_COMPARE(reported, before.translated(60, 40));
     // The manager carried the window: the four steps of the drag went to it, not to the window (which
     // may see one motion as the manager lets go).
     QVERIFY2(counter.moves <= 1, qPrintable(QString::number(counter.moves)));
@@ -106,8 +111,12 @@ void TestWindowManager::move_byBackgroundGoesThroughTheManager()
 void TestWindowManager::resize_fromEdgeKeepsProportionUnderTheManager()
 {
     const QRect before = m_window->geometry();
+    QRect reported;
+    connect(m_handler, &MoveResizeHandler::frameSetByUser, this,
+            [&reported](const QRect &frame) { reported = frame; });
     dragWithRealPointer(m_window->mapToGlobal(QPoint(298, 100)), {60, 0});
     QTRY_COMPARE(m_window->geometry(), QRect(before.topLeft(), QSize(360, 240)));
+    QCOMPARE(reported, m_window->geometry());
 }
 
 int main(int argc, char *argv[])
@@ -119,50 +128,22 @@ int main(int argc, char *argv[])
             return 1;
         }
     }
-    int display = 300;
-    while (QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(display)) ||
-           QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(display)))
-        ++display;
-    const QString name = QStringLiteral(":%1").arg(display);
-    qint64 server = 0;
-    if (!QProcess::startDetached(QStringLiteral("Xvfb"),
-                                 {name, QStringLiteral("-screen"), QStringLiteral("0"),
-                                  QStringLiteral("1280x800x24"), QStringLiteral("-nolisten"),
-                                  QStringLiteral("tcp")},
-                                 {}, &server))
+    PrivateXServer server;
+    if (!server.start(QSize(1280, 800)))
         return 1;
-    const auto stop = [](qint64 pid) {
-        ::kill(static_cast<pid_t>(pid), SIGTERM);
-    };
-    for (int wait = 0; wait < 100 && !QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(display));
-         ++wait)
-        QThread::msleep(50);
-    qputenv("DISPLAY", name.toLatin1());
-    qputenv("QT_QPA_PLATFORM", "xcb");
 
     int status = 1;
     {
         QApplication app(argc, argv);
         QProcess manager;
         manager.start(QStringLiteral("openbox"), {});
-        // The manager announces itself by the window it names on the root window.
-        for (int wait = 0; wait < 100; ++wait) {
-            QProcess probe;
-            probe.start(QStringLiteral("xprop"),
-                        {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")});
-            probe.waitForFinished();
-            if (probe.readAllStandardOutput().contains("window id"))
-                break;
-            QThread::msleep(50);
-        }
-        // A window mapped while the manager is still settling in is not always shown.
-        QThread::msleep(1000);
+        if (!server.waitForWindowManager())
+            return 1;
         TestWindowManager test;
         status = QTest::qExec(&test, argc, argv);
         manager.terminate();
         manager.waitForFinished();
     }
-    stop(server);
     return status;
 }
 

@@ -287,6 +287,7 @@ void TestLockMode::resize_keepsProportionAndTextsMatchLines()
     QCOMPARE(proposals.size(), 4);
     const QSize size = window->size();
     QCOMPARE(QSizeF(size), proposals.last().toSize());
+    QCOMPARE(window->userFrame(), window->frame());
     QVERIFY(size != QSize(680, 172));
     QVERIFY2(qAbs(size.width() / ratio.width() * ratio.height() - size.height()) <= 1.0,
              qPrintable(QStringLiteral("%1 x %2").arg(size.width()).arg(size.height())));
@@ -357,6 +358,8 @@ void TestLockMode::lockButton_unlockedWidgetDragsByBackground()
     window->didPressLockButton(nullptr);
     drag();
     QCOMPARE(window->frame(), QRectF(140, 125, 680, 172));
+    // The frame to save follows the user's drag.
+    QCOMPARE(window->userFrame(), QRectF(140, 125, 680, 172));
     window->didPressLockButton(nullptr);
     drag();
     QCOMPARE(window->frame(), QRectF(140, 125, 680, 172));
