@@ -37,6 +37,8 @@ struct Sway
     QString ipc;
     qint64 pid = 0;
     wl_display *display = nullptr;
+    wl_registry *registry = nullptr;
+    zwlr_virtual_pointer_manager_v1 *manager = nullptr;
     zwlr_virtual_pointer_v1 *pointer = nullptr;
 };
 Sway *g_sway = nullptr;
@@ -160,13 +162,12 @@ bool startSway()
         wl_display_connect(QFile::encodeName(runtime + QStringLiteral("/wayland-1")).constData());
     if (!g_sway->display)
         return false;
-    zwlr_virtual_pointer_manager_v1 *manager = nullptr;
-    wl_registry *registry = wl_display_get_registry(g_sway->display);
-    wl_registry_add_listener(registry, &kRegistry, &manager);
+    g_sway->registry = wl_display_get_registry(g_sway->display);
+    wl_registry_add_listener(g_sway->registry, &kRegistry, &g_sway->manager);
     wl_display_roundtrip(g_sway->display);
-    if (!manager)
+    if (!g_sway->manager)
         return false;
-    g_sway->pointer = zwlr_virtual_pointer_manager_v1_create_virtual_pointer(manager, nullptr);
+    g_sway->pointer = zwlr_virtual_pointer_manager_v1_create_virtual_pointer(g_sway->manager, nullptr);
     wl_display_roundtrip(g_sway->display);
     return true;
 }
@@ -372,6 +373,12 @@ int main(int argc, char *argv[])
     } else {
         qWarning("sway did not start");
     }
+    if (sway.pointer)
+        zwlr_virtual_pointer_v1_destroy(sway.pointer);
+    if (sway.manager)
+        zwlr_virtual_pointer_manager_v1_destroy(sway.manager);
+    if (sway.registry)
+        wl_registry_destroy(sway.registry);
     if (sway.display)
         wl_display_disconnect(sway.display);
     if (sway.pid > 0) {
