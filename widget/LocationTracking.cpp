@@ -42,6 +42,9 @@ void WXDesktopWindow::changeLocationSource()
     m_tickOnFirstPosition = true;
     ui->title->setText(localized("UPDATING_WEATHER"));
     ui->subtitle->setText(localized("PLEASE_WAIT"));
+    // The old place's weather leaves the tray and the Forecast panel with the lines.
+    shownData = QVariant();
+    emit weatherDidChange();
     updateLocation();
 }
 

@@ -376,6 +376,7 @@ void TestAppDelegate::tray_tellsTheWeatherAndOpensTheForecast()
     // Weather shown: the tray has the temperature on the condition's icon, drawn at each size, and
     // the two lines as its tooltip.
     window.shownData = QVariantMap{{QStringLiteral("condition"), QStringLiteral("rain")},
+                                   {QStringLiteral("location"), QStringLiteral("London")},
                                    {QStringLiteral("celsius"), 18},
                                    {QStringLiteral("temp"), 64}};
     window.ui->title->setText(QStringLiteral("18°, RAIN"));
@@ -410,6 +411,12 @@ void TestAppDelegate::tray_tellsTheWeatherAndOpensTheForecast()
         localized("SERVICE_UNREACHABLE").arg(since.toLocalTime().toString(QStringLiteral("HH:mm")));
     QCOMPARE(tray->toolTip(), QStringLiteral("18°, RAIN\nLONDON\n") + unreachable);
     QCOMPARE(menus.forecastWindow()->unreachableText(), unreachable);
+    QCOMPARE(menus.forecastWindow()->placeText(), QStringLiteral("London"));
+
+    // Another location source: the old place's weather leaves the tray and the panel.
+    window.changeLocationSource();
+    QCOMPARE(tray->toolTip(), QStringLiteral("Nimbara\n") + unreachable);
+    QCOMPARE(menus.forecastWindow()->placeText(), QString());
 }
 
 void TestAppDelegate::tour_notShownOnSecondLaunch_data()
