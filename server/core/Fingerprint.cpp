@@ -1,4 +1,4 @@
-#include "Fingerprint.h"
+#include "core/Fingerprint.h"
 
 #include <openssl/evp.h>
 

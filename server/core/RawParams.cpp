@@ -1,4 +1,4 @@
-#include "RawParams.h"
+#include "core/RawParams.h"
 
 namespace nimbara::server {
 
@@ -45,10 +45,10 @@ Params parsePairs(std::string_view text, const std::vector<std::string_view> &ke
     return params;
 }
 
-std::string_view queryOf(std::string_view target)
+std::string valueOf(const Params &params, std::string_view key)
 {
-    auto mark = target.find('?');
-    return mark == std::string_view::npos ? std::string_view() : target.substr(mark + 1);
+    auto it = params.find(key);
+    return it == params.end() ? std::string() : it->second;
 }
 
 } // namespace nimbara::server

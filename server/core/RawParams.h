@@ -15,7 +15,7 @@ using Params = std::map<std::string, std::string, std::less<>>;
 // twice the first piece wins.
 Params parsePairs(std::string_view text, const std::vector<std::string_view> &keys);
 
-// The raw query of a request target: everything after the first "?", untouched.
-std::string_view queryOf(std::string_view target);
+// The value of a key, or empty when the text had no such key.
+std::string valueOf(const Params &params, std::string_view key);
 
 } // namespace nimbara::server

@@ -1,4 +1,4 @@
-#include "ServiceLog.h"
+#include "core/ServiceLog.h"
 
 #include <unistd.h>
 

@@ -1,6 +1,6 @@
-#include "VersionGate.h"
+#include "core/VersionGate.h"
 
-#include "Fingerprint.h"
+#include "core/Fingerprint.h"
 
 #include <charconv>
 

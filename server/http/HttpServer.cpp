@@ -1,12 +1,12 @@
 // Boost 1.74's Asio uses std::exchange without including <utility> under C++20.
 #include <utility>
 
-#include "HttpServer.h"
+#include "http/HttpServer.h"
 
-#include "AccessLog.h"
-#include "Framing.h"
-#include "Metrics.h"
-#include "ServiceLog.h"
+#include "core/ServiceLog.h"
+#include "http/AccessLog.h"
+#include "http/Framing.h"
+#include "http/Metrics.h"
 
 #include <boost/asio.hpp>
 #include <boost/beast/core.hpp>

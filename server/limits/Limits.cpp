@@ -1,4 +1,4 @@
-#include "Limits.h"
+#include "limits/Limits.h"
 
 #include <algorithm>
 

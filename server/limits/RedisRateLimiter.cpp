@@ -1,6 +1,6 @@
-#include "RedisRateLimiter.h"
+#include "limits/RedisRateLimiter.h"
 
-#include "weather/RedisClient.h"
+#include "redis/RedisClient.h"
 
 #include <openssl/evp.h>
 

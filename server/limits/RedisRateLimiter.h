@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Limits.h"
+#include "limits/Limits.h"
 
 #include <chrono>
 #include <functional>

@@ -1,4 +1,4 @@
-#include "AddressLocator.h"
+#include "places/AddressLocator.h"
 
 #include <maxminddb.h>
 

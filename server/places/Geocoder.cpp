@@ -1,6 +1,4 @@
-#include "Geocoder.h"
-
-#include "LocalTime.h"
+#include "places/Geocoder.h"
 
 #include <nanoflann.hpp>
 
@@ -212,15 +210,6 @@ const Place *Geocoder::placeAt(double latitude, double longitude) const
         }
     }
     return reaching ? reaching : nearest;
-}
-
-int Geocoder::utcOffset(double latitude, double longitude, std::chrono::sys_seconds at) const
-{
-    const Place *place = placeAt(latitude, longitude);
-    std::optional<int> offset;
-    if (place && !place->timeZone.empty())
-        offset = zoneOffset(place->timeZone, at);
-    return offset ? *offset : nauticalOffset(longitude);
 }
 
 double Geocoder::distanceKm(double latitude1, double longitude1, double latitude2, double longitude2)

@@ -63,10 +63,6 @@ public:
 
     size_t size() const { return places.size(); }
 
-    // The UTC offset at an instant of the place at a position, from its time zone; nautical time
-    // where no place is near or its zone is unknown.
-    int utcOffset(double latitude, double longitude, std::chrono::sys_seconds at) const;
-
     static double distanceKm(double latitude1, double longitude1, double latitude2, double longitude2);
 
 private:

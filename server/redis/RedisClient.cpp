@@ -1,6 +1,6 @@
-#include "weather/RedisClient.h"
+#include "redis/RedisClient.h"
 
-#include "ServiceLog.h"
+#include "core/ServiceLog.h"
 
 #include <hiredis/hiredis.h>
 

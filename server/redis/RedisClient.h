@@ -1,6 +1,6 @@
 #pragma once
 
-#include "store/ConnectionPool.h"
+#include "core/ConnectionPool.h"
 
 #include <chrono>
 #include <condition_variable>

@@ -1,6 +1,6 @@
 #include "store/PostgresStore.h"
 
-#include "ServiceLog.h"
+#include "core/ServiceLog.h"
 
 #include <libpq-fe.h>
 #include <poll.h>

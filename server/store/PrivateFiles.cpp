@@ -1,6 +1,6 @@
-#include "PrivateFiles.h"
+#include "store/PrivateFiles.h"
 
-#include "ServiceLog.h"
+#include "core/ServiceLog.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "ServiceStore.h"
+#include "store/ServiceStore.h"
 
 #include <sqlite3.h>
 

@@ -1,4 +1,4 @@
-#include "Conditions.h"
+#include "weather/Conditions.h"
 
 #include <array>
 #include <utility>

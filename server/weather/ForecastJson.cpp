@@ -1,6 +1,4 @@
-#include "ForecastJson.h"
-
-#include "WeatherService.h"
+#include "weather/ForecastJson.h"
 
 #include <charconv>
 #include <cmath>
@@ -164,6 +162,16 @@ std::string forecastJson(const Reading &reading)
     text.reserve(320 + 140 * reading.hourly.size() + 200 * reading.daily.size());
     ForecastWriter(text).write(reading);
     return text;
+}
+
+long wholeDegrees(double value)
+{
+    return std::lround(value);
+}
+
+double fahrenheit(double celsius)
+{
+    return celsius * 9 / 5 + 32;
 }
 
 } // namespace nimbara::server

@@ -1,10 +1,10 @@
-#include "WeatherService.h"
+#include "weather/Gate.h"
 
-#include "ForecastJson.h"
-#include "RawParams.h"
-#include "ServiceLog.h"
+#include "core/RawParams.h"
+#include "core/ServiceLog.h"
 #include "http/AccessLog.h"
 #include "http/TrustedProxies.h"
+#include "weather/ForecastJson.h"
 
 #include <nlohmann/json.hpp>
 
@@ -30,30 +30,12 @@ std::optional<double> coordinate(const Params &params, std::string_view key, dou
     return value;
 }
 
-std::string valueOf(const Params &params, std::string_view key)
-{
-    auto it = params.find(key);
-    return it == params.end() ? std::string() : it->second;
-}
-
 const std::vector<std::string_view> gateKeys{"v1", "v2", "v3", "v4", "v5", "v6"};
-const std::vector<std::string_view> feedbackKeys{"v1", "v2", "v3", "v4"};
-const std::vector<std::string_view> fingerprintKeys{"v1", "v2", "v3", "v4", "v5"};
 
 } // namespace
 
-long wholeDegrees(double value)
-{
-    return std::lround(value);
-}
-
-double fahrenheit(double celsius)
-{
-    return celsius * 9 / 5 + 32;
-}
-
-WeatherService::WeatherService(WeatherCache &cache, Store &store, const VersionGate &versions,
-                               const Geocoder *geocoder, const PlaceNames *placeNames, ServiceLimits limits)
+Gate::Gate(WeatherCache &cache, Store &store, const VersionGate &versions, const Geocoder *geocoder,
+           const PlaceNames *placeNames, GateLimits limits)
     : cache(cache)
     , store(store)
     , versions(versions)
@@ -62,29 +44,17 @@ WeatherService::WeatherService(WeatherCache &cache, Store &store, const VersionG
     , limits(std::move(limits))
 {}
 
-Reply WeatherService::errorReply(int httpStatus, GateError error)
+Reply Gate::answer(std::string_view query, std::string_view clientAddress)
 {
-    nlohmann::ordered_json body{{"status", "error"}, {"error", static_cast<int>(error)}};
-    return {httpStatus, body.dump()};
+    return *reply(query, true, clientAddress);
 }
 
-Reply WeatherService::check() const
+std::optional<Reply> Gate::answerFromCache(std::string_view query)
 {
-    return {200, R"({"status":"ok"})"};
+    return reply(query, false, {});
 }
 
-Reply WeatherService::gate(std::string_view query, std::string_view clientAddress)
-{
-    return *gateReply(query, true, clientAddress);
-}
-
-std::optional<Reply> WeatherService::gateFromCache(std::string_view query)
-{
-    return gateReply(query, false, {});
-}
-
-std::optional<Reply> WeatherService::gateReply(std::string_view query, bool mayFetch,
-                                               std::string_view clientAddress)
+std::optional<Reply> Gate::reply(std::string_view query, bool mayFetch, std::string_view clientAddress)
 {
     const Params params = parsePairs(query, gateKeys);
 
@@ -127,7 +97,7 @@ std::optional<Reply> WeatherService::gateReply(std::string_view query, bool mayF
     return Reply{200, std::move(body)};
 }
 
-std::string WeatherService::placeName(double latitude, double longitude, std::string_view languageTag) const
+std::string Gate::placeName(double latitude, double longitude, std::string_view languageTag) const
 {
     const Place *place = geocoder ? geocoder->placeAt(latitude, longitude) : nullptr;
     if (!place)
@@ -139,7 +109,7 @@ std::string WeatherService::placeName(double latitude, double longitude, std::st
     return place->name;
 }
 
-bool WeatherService::upstreamBudgetAllows(std::string_view clientAddress)
+bool Gate::upstreamBudgetAllows(std::string_view clientAddress)
 {
     if (limits.newCellsPerClient && !limits.newCellsPerClient->tryTake(clientKey(clientAddress))) {
         refused.newCellsPerClient.add();
@@ -154,99 +124,10 @@ bool WeatherService::upstreamBudgetAllows(std::string_view clientAddress)
     return true;
 }
 
-std::optional<Reply> WeatherService::feedbackRefusal(std::string_view body, std::string_view clientAddress)
+void Gate::addMetrics(Metrics &metrics) const
 {
-    const Reply overLimit = errorReply(429, GateError::overLimit);
-    if (limits.feedbackPerClient && !limits.feedbackPerClient->tryTake(clientKey(clientAddress))) {
-        refused.feedbackPerClient.add();
-        logLine("limit: feedback from " + escapeForLog(clientAddress) +
-                " refused: too many from this address");
-        return overLimit;
-    }
-    // The widget's form has no machine fingerprint; a client that sends one is held to it as well.
-    auto machine = Store::normalizedFingerprint(valueOf(parsePairs(body, fingerprintKeys), "v5"));
-    if (!machine.empty() && limits.feedbackPerMachine && !limits.feedbackPerMachine->tryTake(machine)) {
-        refused.feedbackPerMachine.add();
-        logLine("limit: feedback from " + escapeForLog(clientAddress) +
-                " refused: too many from machine=" + machine);
-        return overLimit;
-    }
-    return std::nullopt;
-}
-
-Reply WeatherService::feedback(std::string_view body, std::string_view clientAddress)
-{
-    const Params params = parsePairs(body, feedbackKeys);
-    // Nobody can answer feedback without an address, nor read one without a message.
-    auto blank = [&](std::string_view key) {
-        return valueOf(params, key).find_first_not_of(" \t\r\n") == std::string::npos;
-    };
-    if (params.empty() || blank("v3") || blank("v4"))
-        return errorReply(400, GateError::malformedRequest);
-    if (auto refusal = feedbackRefusal(body, clientAddress))
-        return *refusal;
-    Feedback feedback{valueOf(params, "v1"), valueOf(params, "v2"),      valueOf(params, "v3"),
-                      valueOf(params, "v4"), std::string(clientAddress), std::string(body)};
-    // Throws when it could not be stored: the sender must not hear "ok". The storage cap is checked
-    // in the store, where every instance and worker sees the same count.
-    if (!store.addFeedback(feedback, limits.feedbackMaxBytes)) {
-        refused.feedbackStorageFull.add();
-        logLine("limit: feedback from " + escapeForLog(clientAddress) +
-                " refused: the feedback storage is full");
-        return errorReply(429, GateError::overLimit);
-    }
-    return {200, R"({"status":"ok"})"};
-}
-
-void WeatherService::addMetrics(Metrics &metrics) const
-{
-    addLimitRefusals(metrics, "feedback_per_client", refused.feedbackPerClient);
-    addLimitRefusals(metrics, "feedback_per_machine", refused.feedbackPerMachine);
-    addLimitRefusals(metrics, "feedback_storage", refused.feedbackStorageFull);
     addLimitRefusals(metrics, "new_cells_per_client", refused.newCellsPerClient);
     addLimitRefusals(metrics, "upstream_calls", refused.upstreamCalls);
-}
-
-Reply WeatherService::homePage() const
-{
-    static const std::string page = R"(<!DOCTYPE html>
-<html lang="en">
-<head>
-<meta charset="utf-8">
-<meta name="viewport" content="width=device-width, initial-scale=1">
-<title>Nimbara</title>
-<style>
-body { font-family: sans-serif; max-width: 40em; margin: 3em auto; padding: 0 1em; line-height: 1.5; color: #222; }
-h1 { font-weight: 300; }
-footer { margin-top: 3em; font-size: 0.9em; color: #555; }
-</style>
-</head>
-<body>
-<h1>Nimbara</h1>
-<p>Nimbara is a desktop weather widget for Linux. It sits on your desktop below your windows and shows
-the time, the current weather and the name of the place you are in.</p>
-<p>This is <code>nimbara-weatherd</code>, Nimbara's weather service. The widget asks it for the weather at
-its position; the service answers from its cache or from its weather providers, names the place from an
-offline table of cities, and keeps the feedback that users send from the widget.</p>
-<footer>
-<h2>Data sources</h2>
-<ul>
-<li>Weather data by <a href="https://open-meteo.com/">Open-Meteo.com</a>, licensed under
-<a href="https://creativecommons.org/licenses/by/4.0/">CC BY 4.0</a>.</li>
-<li>Weather data from <a href="https://www.met.no/">MET Norway</a>
-(<a href="https://api.met.no/">api.met.no</a>), licensed under
-<a href="https://creativecommons.org/licenses/by/4.0/">CC BY 4.0</a> and the
-<a href="https://data.norge.no/nlod/en/2.0">Norwegian Licence for Open Government Data (NLOD) 2.0</a>.</li>
-<li>Place names from <a href="https://www.geonames.org/">GeoNames</a>, licensed under
-<a href="https://creativecommons.org/licenses/by/4.0/">CC BY 4.0</a>.</li>
-<li><a href="https://db-ip.com/">IP Geolocation by DB-IP</a>, licensed under
-<a href="https://creativecommons.org/licenses/by/4.0/">CC BY 4.0</a>.</li>
-</ul>
-</footer>
-</body>
-</html>
-)";
-    return {200, page, "text/html; charset=utf-8"};
 }
 
 } // namespace nimbara::server

@@ -1,4 +1,6 @@
-#include "LocalTime.h"
+#include "weather/LocalTime.h"
+
+#include "places/Geocoder.h"
 
 #include <unicode/timezone.h>
 
@@ -143,6 +145,15 @@ SunTimes sunTimes(double latitude, double longitude, long day)
     times.sunrise = fromJulian(transit - hourAngle / 360);
     times.sunset = fromJulian(transit + hourAngle / 360);
     return times;
+}
+
+int utcOffset(const Geocoder &geocoder, double latitude, double longitude, Seconds at)
+{
+    const Place *place = geocoder.placeAt(latitude, longitude);
+    std::optional<int> offset;
+    if (place && !place->timeZone.empty())
+        offset = zoneOffset(place->timeZone, at);
+    return offset ? *offset : nauticalOffset(longitude);
 }
 
 } // namespace nimbara::server

@@ -18,6 +18,11 @@ std::optional<int> zoneOffset(std::string_view zone, Seconds at);
 // Nautical time: whole hours from the longitude, what ships keep far from any coast.
 int nauticalOffset(double longitude);
 
+class Geocoder;
+// The UTC offset at an instant of the place at a position, from its time zone; nautical time
+// where no place is near or its zone is unknown.
+int utcOffset(const Geocoder &geocoder, double latitude, double longitude, Seconds at);
+
 // "2024-05-01T13:00", with optional seconds and an optional "Z", read as a civil time (no zone);
 // nothing for any other text or an impossible date.
 std::optional<Seconds> parseCivilTime(std::string_view text);

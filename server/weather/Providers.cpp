@@ -1,9 +1,9 @@
-#include "Providers.h"
+#include "weather/Providers.h"
 
-#include "Conditions.h"
-#include "ForecastJson.h"
-#include "ServiceLog.h"
+#include "core/ServiceLog.h"
 #include "http/AccessLog.h"
+#include "weather/Conditions.h"
+#include "weather/ForecastJson.h"
 
 #include <curl/curl.h>
 #include <nlohmann/json.hpp>

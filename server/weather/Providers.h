@@ -1,7 +1,7 @@
 #pragma once
 
-#include "LocalTime.h"
 #include "http/Metrics.h"
+#include "weather/LocalTime.h"
 
 #include <nlohmann/json.hpp>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Providers.h"
 #include "http/Metrics.h"
+#include "weather/Providers.h"
 #include "weather/RefreshWorkers.h"
 
 #include <chrono>
