@@ -1,7 +1,8 @@
 #include "Routes.h"
 
-#include "RawParams.h"
-#include "ServiceLog.h"
+#include "HomePage.h"
+#include "core/RawParams.h"
+#include "core/ServiceLog.h"
 #include "http/AccessLog.h"
 #include "places/PlacesService.h"
 
@@ -32,28 +33,27 @@ bool isMultipart(std::string_view contentType)
 
 } // namespace
 
-void addRoutes(HttpServer &server, WeatherService &service, bool accessLog)
+void addRoutes(HttpServer &server, Gate &gate, FeedbackService &feedback, bool accessLog)
 {
-    server.get("/check/", Runs::onLoop, [&](const Request &) { return service.check(); });
-    server.get("/", Runs::onLoop, [&](const Request &) { return service.homePage(); });
+    server.get("/check/", Runs::onLoop, [](const Request &) { return Reply{200, R"({"status":"ok"})"}; });
+    server.get("/", Runs::onLoop, [](const Request &) { return homePage(); });
 
     // A cached cell is answered at once; a miss waits for the upstream on a worker.
     server.get(
-        "/api/0.5/gate", [&](const Request &request) { return service.gateFromCache(request.query); },
-        [&](const Request &request) { return service.gate(request.query, request.clientAddress); });
+        "/api/0.5/gate", [&](const Request &request) { return gate.answerFromCache(request.query); },
+        [&](const Request &request) { return gate.answer(request.query, request.clientAddress); });
 
     server.post("/api/0.5/feedback", Runs::onStoreWorker, [&](const Request &request) {
         // The widget posts a plain form; multipart is someone else's client.
         if (isMultipart(request.header("Content-Type")))
-            return WeatherService::errorReply(415, GateError::malformedRequest);
-        return service.feedback(request.body, request.clientAddress);
+            return errorReply(415, GateError::malformedRequest);
+        return feedback.post(request.body, request.clientAddress);
     });
 
     // Whatever goes wrong still answers with an envelope the client can read and ignore (error 2),
     // or retry (error 3 for a fault of ours).
     server.setErrorReply([](int status) {
-        return WeatherService::errorReply(status, status >= 500 ? GateError::upstreamFailed
-                                                                : GateError::malformedRequest);
+        return errorReply(status, status >= 500 ? GateError::upstreamFailed : GateError::malformedRequest);
     });
 
     if (accessLog) {

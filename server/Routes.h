@@ -1,13 +1,14 @@
 #pragma once
 
-#include "WeatherService.h"
+#include "feedback/Feedback.h"
 #include "http/HttpServer.h"
+#include "weather/Gate.h"
 
 namespace nimbara::server {
 
 // The service's routes, every one in this one place, with its error envelopes and its access log
 // (a line per request when accessLog is true).
-void addRoutes(HttpServer &server, WeatherService &service, bool accessLog = true);
+void addRoutes(HttpServer &server, Gate &gate, FeedbackService &feedback, bool accessLog = true);
 
 class PlacesService;
 

@@ -3,10 +3,10 @@
 // forecast members (24 hours, today's range, the sun), so that their cost shows on its own.
 // Usage: bench_gate [ANSWERS]
 
-#include "Fingerprint.h"
-#include "ForecastJson.h"
-#include "ServiceStore.h"
-#include "WeatherService.h"
+#include "core/Fingerprint.h"
+#include "store/ServiceStore.h"
+#include "weather/ForecastJson.h"
+#include "weather/Gate.h"
 
 #include <chrono>
 #include <cstdio>
@@ -45,12 +45,12 @@ double answersPerSecond(const Reading &reading, size_t count, const std::string 
     WeatherCache cache([reading](double, double) { return std::optional(reading); });
     ServiceStore store(directory + "/bench.sqlite");
     VersionGate versions({"1.0.0"}, "1.0.0");
-    WeatherService service(cache, store, versions, nullptr, nullptr);
+    Gate service(cache, store, versions, nullptr, nullptr);
     const std::string query = "&v1=51.5074&v2=-0.1278&v3=auto&v4=en-GB&v5=&v6=" + fingerprint("1.0.0");
-    bytes = service.gate(query).body.size(); // fills the cache
+    bytes = service.answer(query).body.size(); // fills the cache
     const auto started = SteadyClock::now();
     for (size_t i = 0; i < count; ++i) {
-        if (service.gate(query).status != 200)
+        if (service.answer(query).status != 200)
             std::abort();
     }
     return count / std::chrono::duration<double>(SteadyClock::now() - started).count();

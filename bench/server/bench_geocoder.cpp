@@ -2,7 +2,7 @@
 // a million positions, half of them near a town (where people live), half anywhere on Earth.
 // Usage: bench_geocoder [LOOKUPS] [CITIES_PATH]
 
-#include "Geocoder.h"
+#include "places/Geocoder.h"
 
 #include <algorithm>
 #include <chrono>

@@ -4,7 +4,7 @@
 // and writes the answer.
 // Usage: bench_places [ROUNDS] [CITIES_PATH]
 
-#include "Geocoder.h"
+#include "places/Geocoder.h"
 #include "places/PlaceSearch.h"
 #include "places/PlacesService.h"
 #include "places/RegionNames.h"

@@ -1,4 +1,6 @@
-#include "AccessLog.h"
+#include "http/AccessLog.h"
+
+#include "core/Utf8.h"
 
 #include <cstdio>
 
@@ -6,37 +8,12 @@ namespace nimbara::server {
 
 namespace {
 
-// The length of the valid UTF-8 sequence at the start of text (2 to 4 bytes), or 0.
-size_t utf8SequenceLength(std::string_view text)
+// The length of the UTF-8 sequence at the start of text that the log keeps as it is, or 0: C1
+// control characters (U+0080 to U+009F) are escaped like the C0 ones.
+size_t keptSequenceLength(std::string_view text)
 {
-    auto byte = [&](size_t i) {
-        return static_cast<unsigned char>(text[i]);
-    };
-    auto continuation = [&](size_t i) {
-        return i < text.size() && (byte(i) & 0xC0) == 0x80;
-    };
-    const unsigned char lead = byte(0);
-    // C1 control characters (U+0080 to U+009F) are escaped like the C0 ones.
-    if (lead == 0xC2)
-        return continuation(1) && byte(1) >= 0xA0 ? 2 : 0;
-    if (lead >= 0xC3 && lead <= 0xDF)
-        return continuation(1) ? 2 : 0;
-    if (lead >= 0xE0 && lead <= 0xEF) {
-        if (!continuation(1) || !continuation(2))
-            return 0;
-        // No overlong forms, no UTF-16 surrogates.
-        if ((lead == 0xE0 && byte(1) < 0xA0) || (lead == 0xED && byte(1) > 0x9F))
-            return 0;
-        return 3;
-    }
-    if (lead >= 0xF0 && lead <= 0xF4) {
-        if (!continuation(1) || !continuation(2) || !continuation(3))
-            return 0;
-        if ((lead == 0xF0 && byte(1) < 0x90) || (lead == 0xF4 && byte(1) > 0x8F))
-            return 0;
-        return 4;
-    }
-    return 0;
+    const auto character = utf8CharAt(text);
+    return character && character->code >= 0xA0 ? character->length : 0;
 }
 
 } // namespace
@@ -53,7 +30,7 @@ std::string escapeForLog(std::string_view text)
         } else if (c >= 0x20 && c < 0x7F) {
             escaped += static_cast<char>(c);
             ++i;
-        } else if (size_t length = c >= 0x80 ? utf8SequenceLength(text.substr(i)) : 0; length > 0) {
+        } else if (size_t length = c >= 0x80 ? keptSequenceLength(text.substr(i)) : 0; length > 0) {
             escaped.append(text.substr(i, length));
             i += length;
         } else {

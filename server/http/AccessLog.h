@@ -1,6 +1,6 @@
 #pragma once
 
-#include "HttpServer.h"
+#include "http/HttpServer.h"
 
 #include <chrono>
 #include <string>

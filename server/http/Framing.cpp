@@ -1,4 +1,4 @@
-#include "Framing.h"
+#include "http/Framing.h"
 
 #include <algorithm>
 #include <cctype>

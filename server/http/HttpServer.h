@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Reply.h"
-#include "TrustedProxies.h"
+#include "core/Reply.h"
+#include "http/TrustedProxies.h"
 
 #include <chrono>
 #include <cstddef>

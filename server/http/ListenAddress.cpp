@@ -1,7 +1,7 @@
 // Boost 1.74's Asio uses std::exchange without including <utility> under C++20.
 #include <utility>
 
-#include "ListenAddress.h"
+#include "http/ListenAddress.h"
 
 #include <boost/asio/ip/address.hpp>
 

@@ -1,4 +1,4 @@
-#include "Metrics.h"
+#include "http/Metrics.h"
 
 #include <algorithm>
 #include <charconv>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include <array>
-#include <cstdint>
+#include "core/NetAddress.h"
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -29,13 +29,7 @@ public:
     std::string clientAddress(std::string_view peer, std::string_view forwardedFor) const;
 
 private:
-    struct Network
-    {
-        std::array<std::uint8_t, 16> address{}; // IPv4 as ::ffff:a.b.c.d
-        int prefixBits = 128;
-    };
-
-    std::vector<Network> networks;
+    std::vector<boost::asio::ip::network_v6> networks; // IPv4 as ::ffff:a.b.c.d/(96 + bits)
 };
 
 // What limits count a client by: an IPv6 client by its /64 ("2001:db8:1:2::/64"), since one host

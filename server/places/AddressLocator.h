@@ -35,10 +35,6 @@ public:
     // text that is not an address, and for addresses no database knows.
     std::optional<Location> locate(std::string_view address) const;
 
-    // True for an address that no database can place: loopback, private, shared, link-local,
-    // unique-local, multicast, documentation and unspecified ranges.
-    static bool isNonPublic(std::string_view address);
-
     size_t databaseCount() const { return databases.size(); }
 
 private:

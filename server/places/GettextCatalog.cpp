@@ -1,4 +1,4 @@
-#include "GettextCatalog.h"
+#include "places/GettextCatalog.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "PlaceSearch.h"
+#include "places/PlaceSearch.h"
 
 #include "places/TextFold.h"
 

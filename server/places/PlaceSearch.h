@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Geocoder.h"
+#include "places/Geocoder.h"
 
 #include <cstdint>
 #include <functional>

@@ -1,6 +1,6 @@
-#include "PlacesService.h"
+#include "places/PlacesService.h"
 
-#include "RawParams.h"
+#include "core/RawParams.h"
 #include "places/AddressLocator.h"
 #include "places/PlaceSearch.h"
 #include "places/RegionNames.h"
@@ -16,12 +16,6 @@ const std::vector<std::string_view> placesKeys{"q", "v4"};
 
 // Rows of the same name closer than this are one place twice.
 constexpr double samePlaceKm = 20;
-
-std::string valueOf(const Params &params, std::string_view key)
-{
-    auto it = params.find(key);
-    return it == params.end() ? std::string() : it->second;
-}
 
 int hexDigit(char c)
 {
@@ -91,18 +85,18 @@ Reply PlacesService::places(std::string_view query) const
     const Params params = parsePairs(query, placesKeys);
     const auto text = percentDecoded(valueOf(params, "q"));
     if (!text)
-        return WeatherService::errorReply(400, GateError::malformedRequest);
+        return errorReply(400, GateError::malformedRequest);
     // The longest text is counted as typed, before folding costs anything; the shortest as searched,
     // after it: "a" and a combining accent are one letter, which would match a vast part of the index.
     if (characterCount(*text) > maxQueryCharacters)
-        return WeatherService::errorReply(400, GateError::malformedRequest);
+        return errorReply(400, GateError::malformedRequest);
     const auto folded = foldForSearch(*text);
     if (!folded || characterCount(*folded) < minQueryCharacters)
-        return WeatherService::errorReply(400, GateError::malformedRequest);
+        return errorReply(400, GateError::malformedRequest);
 
     const PlaceSearch *index = search;
     if (!index)
-        return WeatherService::errorReply(503, GateError::upstreamFailed);
+        return errorReply(503, GateError::upstreamFailed);
     const std::string language = valueOf(params, "v4");
     // A place is shown by its name in the asker's language: a match by that name is a direct one.
     const PlaceSearch::ShownNameMatch shownName =
@@ -170,7 +164,7 @@ Reply PlacesService::locate(std::string_view query, std::string_view clientAddre
     const auto *locator = sources.addressLocator;
     const auto location = locator ? locator->locate(clientAddress) : std::nullopt;
     if (!location)
-        return WeatherService::errorReply(200, GateError::upstreamFailed);
+        return errorReply(200, GateError::upstreamFailed);
 
     const std::string language = valueOf(parsePairs(query, placesKeys), "v4");
     // The name the place line would give the position, in the user's language; the database's

@@ -1,8 +1,11 @@
 #pragma once
 
-#include "WeatherService.h"
+#include "core/Envelope.h"
+#include "places/Geocoder.h"
 
 #include <atomic>
+#include <optional>
+#include <string>
 #include <string_view>
 
 namespace nimbara::server {

@@ -1,6 +1,6 @@
-#include "RegionNames.h"
+#include "places/RegionNames.h"
 
-#include "Geocoder.h"
+#include "places/Geocoder.h"
 
 #include <nlohmann/json.hpp>
 

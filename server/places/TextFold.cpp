@@ -1,4 +1,4 @@
-#include "TextFold.h"
+#include "places/TextFold.h"
 
 #include <unicode/uchar.h>
 #include <unicode/unorm2.h>

@@ -1,6 +1,7 @@
 #include "store/PostgresStore.h"
 
-#include "ServiceLog.h"
+#include "core/ServiceLog.h"
+#include "core/Utf8.h"
 
 #include <libpq-fe.h>
 #include <poll.h>
@@ -94,34 +95,14 @@ std::string storableText(std::string_view bytes)
 {
     std::string text;
     text.reserve(bytes.size());
-    size_t i = 0;
-    while (i < bytes.size()) {
-        const auto lead = static_cast<unsigned char>(bytes[i]);
-        size_t length = lead < 0x80           ? 1
-                        : (lead >> 5) == 0x6  ? 2
-                        : (lead >> 4) == 0xe  ? 3
-                        : (lead >> 3) == 0x1e ? 4
-                                              : 0;
-        bool valid = length > 0 && i + length <= bytes.size();
-        char32_t code = length == 1   ? lead
-                        : length == 2 ? lead & 0x1f
-                        : length == 3 ? lead & 0x0f
-                                      : lead & 0x07;
-        for (size_t k = 1; valid && k < length; ++k) {
-            const auto next = static_cast<unsigned char>(bytes[i + k]);
-            valid = (next & 0xc0) == 0x80;
-            code = (code << 6) | (next & 0x3f);
-        }
-        // No overlong forms, no surrogates, nothing past U+10FFFF.
-        static constexpr char32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
-        valid = valid && code >= smallest[length] && code <= 0x10ffff && (code < 0xd800 || code > 0xdfff);
-        if (!valid) {
+    for (size_t i = 0; i < bytes.size();) {
+        if (const auto character = utf8CharAt(bytes.substr(i))) {
+            if (character->code != 0)
+                text.append(bytes.substr(i, character->length));
+            i += character->length;
+        } else {
             text += "\xef\xbf\xbd";
             ++i;
-        } else {
-            if (code != 0)
-                text.append(bytes.substr(i, length));
-            i += length;
         }
     }
     return text;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "store/ConnectionPool.h"
+#include "core/ConnectionPool.h"
 #include "store/Store.h"
 
 #include <chrono>

@@ -1,7 +1,7 @@
 #include "store/Store.h"
 
-#include "ServiceStore.h"
 #include "store/PostgresStore.h"
+#include "store/ServiceStore.h"
 
 #include <cctype>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "WeatherCache.h"
-#include "weather/RedisClient.h"
+#include "redis/RedisClient.h"
+#include "weather/WeatherCache.h"
 
 namespace nimbara::server {
 

@@ -1,7 +1,7 @@
 // What an upstream provider answers, read by each provider's reader. A reading that parses must
 // also turn into the gate's forecast members and come back from the cache's JSON form.
-#include "ForecastJson.h"
-#include "Providers.h"
+#include "weather/ForecastJson.h"
+#include "weather/Providers.h"
 
 #include <cstdint>
 #include <string>

@@ -1,4 +1,4 @@
-#include "WeatherCache.h"
+#include "weather/WeatherCache.h"
 
 #include <QTest>
 

@@ -5,9 +5,9 @@
 // that nginx's and the service's per-address limits stay as shipped.
 
 #include "EngineFixtures.h"
-#include "Fingerprint.h"
 #include "PrometheusText.h"
 #include "ServerTestSupport.h"
+#include "core/Fingerprint.h"
 
 #include <QRegularExpression>
 #include <QTest>

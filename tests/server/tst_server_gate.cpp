@@ -1,10 +1,10 @@
 // The gate's weather data as the widget reads it, from a reading in the cache: the three lines'
 // members and the forecast members beside them.
 
-#include "Fingerprint.h"
-#include "ForecastJson.h"
-#include "ServiceStore.h"
-#include "WeatherService.h"
+#include "core/Fingerprint.h"
+#include "store/ServiceStore.h"
+#include "weather/ForecastJson.h"
+#include "weather/Gate.h"
 
 #include <nlohmann/json.hpp>
 
@@ -38,9 +38,9 @@ QByteArray text(const nlohmann::ordered_json &value)
     return QByteArray::fromStdString(nlohmann::json::parse(value.dump()).dump());
 }
 
-struct Gate
+struct GateFixture
 {
-    explicit Gate(Reading reading)
+    explicit GateFixture(Reading reading)
         : cache([reading](double, double) { return std::optional(reading); })
         , store(dir.filePath(QStringLiteral("gate.sqlite")).toStdString())
         , service(cache, store, versions, nullptr, nullptr)
@@ -49,7 +49,7 @@ struct Gate
     // In the order sent.
     nlohmann::ordered_json data()
     {
-        auto reply = service.gate(query);
+        auto reply = service.answer(query);
         auto body = nlohmann::ordered_json::parse(reply.body, nullptr, false);
         return reply.status == 200 && body.is_object() ? body["data"] : nlohmann::ordered_json();
     }
@@ -58,7 +58,7 @@ struct Gate
     WeatherCache cache;
     ServiceStore store;
     VersionGate versions{{"1.0.0"}, "1.0.0"};
-    WeatherService service;
+    nimbara::server::Gate service;
 };
 
 } // namespace
@@ -75,7 +75,7 @@ private slots:
 
 void TestServerGate::forecastMembers_inBothUnitsBesideTheLines()
 {
-    Gate gate(forecastReading());
+    GateFixture gate(forecastReading());
     const auto data = gate.data();
     QVERIFY(data.is_object());
     // The members of the three lines come first, as before.
@@ -103,7 +103,7 @@ void TestServerGate::forecastMembers_inBothUnitsBesideTheLines()
 
 void TestServerGate::readingWithoutForecast_answersTheLinesOnly()
 {
-    Gate gate(Reading{-3.5, "snow"});
+    GateFixture gate(Reading{-3.5, "snow"});
     const auto data = gate.data();
     QCOMPARE(text(data), text(nlohmann::ordered_json::parse(
                              R"({"temp":26,"celsius":-4,"condition":"snow","location":"51.51°N 0.13°W"})")));

@@ -1,5 +1,5 @@
-#include "Geocoder.h"
-#include "LocalTime.h"
+#include "places/Geocoder.h"
+#include "weather/LocalTime.h"
 
 #include <QTest>
 
@@ -118,7 +118,7 @@ void TestServerGeocoder::utcOffset_fromThePlacesZone()
     QFETCH(double, longitude);
     QFETCH(QByteArray, utc);
     QFETCH(int, offset);
-    QCOMPARE(geocoder->utcOffset(latitude, longitude, *parseCivilTime(utc.toStdString())), offset);
+    QCOMPARE(utcOffset(*geocoder, latitude, longitude, *parseCivilTime(utc.toStdString())), offset);
 }
 
 void TestServerGeocoder::localizedName_fromGeonamesCatalogs_data()

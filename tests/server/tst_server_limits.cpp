@@ -2,11 +2,12 @@
 // limits (per address, per machine, storage) and the upstream budgets, through the service's plain
 // handlers.
 
-#include "Fingerprint.h"
-#include "ServiceLog.h"
-#include "ServiceStore.h"
-#include "WeatherService.h"
-#include "http/Limits.h"
+#include "core/Fingerprint.h"
+#include "core/ServiceLog.h"
+#include "feedback/Feedback.h"
+#include "limits/Limits.h"
+#include "store/ServiceStore.h"
+#include "weather/Gate.h"
 
 #include <nlohmann/json.hpp>
 #include <sqlite3.h>
@@ -35,6 +36,13 @@ struct ManualClock
     }
 };
 
+// The limits of both requests, as a test sets them.
+struct ServiceLimits
+{
+    GateLimits gate;
+    FeedbackLimits feedback;
+};
+
 // A service whose upstream is a counter and whose limits the test sets.
 struct Fixture
 {
@@ -45,7 +53,8 @@ struct Fixture
             return std::optional<Reading>(Reading{12, "clear"});
         })
         , versions({"0.1.0"}, "0.1.0")
-        , service(cache, store, versions, nullptr, nullptr, std::move(limits))
+        , gate(cache, store, versions, nullptr, nullptr, std::move(limits.gate))
+        , feedback(store, std::move(limits.feedback))
     {}
 
     QTemporaryDir dir;
@@ -53,7 +62,8 @@ struct Fixture
     int upstreamCalls = 0;
     WeatherCache cache;
     VersionGate versions;
-    WeatherService service;
+    Gate gate;
+    FeedbackService feedback;
 };
 
 int errorOf(const Reply &reply)
@@ -136,20 +146,20 @@ void TestServerLimits::feedback_perClientBurstThen429WithError4()
 {
     ManualClock clock;
     ServiceLimits limits;
-    limits.feedbackPerClient = std::make_unique<TokenBuckets>(Rate{10, 3600s, 3}, clock.function());
+    limits.feedback.perClient = std::make_unique<TokenBuckets>(Rate{10, 3600s, 3}, clock.function());
     Fixture fixture(std::move(limits));
     LogCapture log;
     for (int i = 0; i < 3; ++i)
-        QCOMPARE(fixture.service.feedback(form("hello"), "192.0.2.1").status, 200);
-    auto refused = fixture.service.feedback(form("hello"), "192.0.2.1");
+        QCOMPARE(fixture.feedback.post(form("hello"), "192.0.2.1").status, 200);
+    auto refused = fixture.feedback.post(form("hello"), "192.0.2.1");
     QCOMPARE(refused.status, 429);
     QVERIFY(nlohmann::json::parse(refused.body) == nlohmann::json::parse(R"({"status":"error","error":4})"));
     QVERIFY(log.contains("limit: feedback from 192.0.2.1 refused"));
-    QCOMPARE(fixture.service.refusals().feedbackPerClient.get(), 1u);
+    QCOMPARE(fixture.feedback.refusals().perClient.get(), 1u);
     // Another address is not held back; the first one is served again once its bucket refills.
-    QCOMPARE(fixture.service.feedback(form("hello"), "192.0.2.2").status, 200);
+    QCOMPARE(fixture.feedback.post(form("hello"), "192.0.2.2").status, 200);
     clock.now += 6min;
-    QCOMPARE(fixture.service.feedback(form("hello"), "192.0.2.1").status, 200);
+    QCOMPARE(fixture.feedback.post(form("hello"), "192.0.2.1").status, 200);
     QCOMPARE(fixture.store.feedbackBytes(), 5 * form("hello").size());
 }
 
@@ -157,19 +167,19 @@ void TestServerLimits::feedback_perMachineHoldsAcrossAddresses()
 {
     ManualClock clock;
     ServiceLimits limits;
-    limits.feedbackPerMachine = std::make_unique<TokenBuckets>(Rate{10, 3600s, 2}, clock.function());
+    limits.feedback.perMachine = std::make_unique<TokenBuckets>(Rate{10, 3600s, 2}, clock.function());
     Fixture fixture(std::move(limits));
     const std::string machine = "&v5=" + fingerprint("machine-a");
-    QCOMPARE(fixture.service.feedback(form("one", machine), "192.0.2.1").status, 200);
-    QCOMPARE(fixture.service.feedback(form("two", machine), "198.51.100.7").status, 200);
-    auto refused = fixture.service.feedback(form("three", machine), "203.0.113.9");
+    QCOMPARE(fixture.feedback.post(form("one", machine), "192.0.2.1").status, 200);
+    QCOMPARE(fixture.feedback.post(form("two", machine), "198.51.100.7").status, 200);
+    auto refused = fixture.feedback.post(form("three", machine), "203.0.113.9");
     QCOMPARE(refused.status, 429);
     QCOMPARE(errorOf(refused), 4);
-    QCOMPARE(fixture.service.refusals().feedbackPerMachine.get(), 1u);
+    QCOMPARE(fixture.feedback.refusals().perMachine.get(), 1u);
     // Another machine, and a form without one, go on.
-    QCOMPARE(fixture.service.feedback(form("four", "&v5=" + fingerprint("machine-b")), "203.0.113.9").status,
+    QCOMPARE(fixture.feedback.post(form("four", "&v5=" + fingerprint("machine-b")), "203.0.113.9").status,
              200);
-    QCOMPARE(fixture.service.feedback(form("five"), "203.0.113.9").status, 200);
+    QCOMPARE(fixture.feedback.post(form("five"), "203.0.113.9").status, 200);
 }
 
 void TestServerLimits::feedback_storageCapCountsWhatIsStored()
@@ -183,17 +193,15 @@ void TestServerLimits::feedback_storageCapCountsWhatIsStored()
         earlier.addFeedback({"1", "a", "a@b", "m", "192.0.2.1", body});
     }
     ServiceStore store(path);
-    WeatherCache cache([](double, double) { return std::optional<Reading>(); });
-    VersionGate versions({"0.1.0"}, "0.1.0");
-    ServiceLimits limits;
-    limits.feedbackMaxBytes = 3 * body.size();
-    WeatherService service(cache, store, versions, nullptr, nullptr, std::move(limits));
-    QCOMPARE(service.feedback(body, "192.0.2.1").status, 200);
-    QCOMPARE(service.feedback(body, "192.0.2.2").status, 200);
-    auto refused = service.feedback(body, "192.0.2.3");
+    FeedbackLimits limits;
+    limits.maxBytes = 3 * body.size();
+    FeedbackService service(store, std::move(limits));
+    QCOMPARE(service.post(body, "192.0.2.1").status, 200);
+    QCOMPARE(service.post(body, "192.0.2.2").status, 200);
+    auto refused = service.post(body, "192.0.2.3");
     QCOMPARE(refused.status, 429);
     QCOMPARE(errorOf(refused), 4);
-    QCOMPARE(service.refusals().feedbackStorageFull.get(), 1u);
+    QCOMPARE(service.refusals().storageFull.get(), 1u);
     QCOMPARE(store.feedbackBytes(), 3 * body.size());
 }
 
@@ -204,31 +212,26 @@ void TestServerLimits::feedback_storageCapSharedByInstancesAndWorkers()
     const std::string body = form(std::string(1000, 'm'));
     QTemporaryDir dir;
     const auto path = dir.filePath(QStringLiteral("weatherd.sqlite")).toStdString();
-    WeatherCache cache([](double, double) { return std::optional<Reading>(); });
-    VersionGate versions({"0.1.0"}, "0.1.0");
     std::vector<std::unique_ptr<ServiceStore>> stores;
-    std::vector<std::unique_ptr<WeatherService>> instances;
+    std::vector<std::unique_ptr<FeedbackService>> instances;
     for (int i = 0; i < 2; ++i) {
         stores.push_back(std::make_unique<ServiceStore>(path));
-        ServiceLimits limits;
-        limits.feedbackMaxBytes = 5 * body.size();
-        instances.push_back(std::make_unique<WeatherService>(cache, *stores.back(), versions, nullptr,
-                                                             nullptr, std::move(limits)));
+        FeedbackLimits limits;
+        limits.maxBytes = 5 * body.size();
+        instances.push_back(std::make_unique<FeedbackService>(*stores.back(), std::move(limits)));
     }
     std::atomic<int> stored{0};
     std::vector<std::thread> workers;
     for (int i = 0; i < 8; ++i)
         workers.emplace_back([&, i] {
             for (int k = 0; k < 3; ++k)
-                stored += instances[static_cast<size_t>(i % 2)]->feedback(body, "192.0.2.1").status == 200;
+                stored += instances[static_cast<size_t>(i % 2)]->post(body, "192.0.2.1").status == 200;
         });
     for (auto &worker : workers)
         worker.join();
     QCOMPARE(stored.load(), 5);
     QCOMPARE(stores[0]->feedbackBytes(), 5 * body.size());
-    QCOMPARE(instances[0]->refusals().feedbackStorageFull.get() +
-                 instances[1]->refusals().feedbackStorageFull.get(),
-             19u);
+    QCOMPARE(instances[0]->refusals().storageFull.get() + instances[1]->refusals().storageFull.get(), 19u);
 
     // An operator clears old feedback from another process.
     sqlite3 *db = nullptr;
@@ -238,9 +241,9 @@ void TestServerLimits::feedback_storageCapSharedByInstancesAndWorkers()
                           nullptr, nullptr),
              SQLITE_OK);
     sqlite3_close(db);
-    QCOMPARE(instances[1]->feedback(body, "192.0.2.1").status, 200);
-    QCOMPARE(instances[0]->feedback(body, "192.0.2.1").status, 200);
-    QCOMPARE(instances[1]->feedback(body, "192.0.2.1").status, 429);
+    QCOMPARE(instances[1]->post(body, "192.0.2.1").status, 200);
+    QCOMPARE(instances[0]->post(body, "192.0.2.1").status, 200);
+    QCOMPARE(instances[1]->post(body, "192.0.2.1").status, 429);
     QCOMPARE(stores[1]->feedbackBytes(), 5 * body.size());
 }
 
@@ -258,7 +261,7 @@ void TestServerLimits::feedback_emptyMessageOrEmailRefused()
 {
     QFETCH(std::string, body);
     Fixture fixture({});
-    auto reply = fixture.service.feedback(body, "192.0.2.1");
+    auto reply = fixture.feedback.post(body, "192.0.2.1");
     QCOMPARE(reply.status, 400);
     QCOMPARE(errorOf(reply), 2);
     QCOMPARE(fixture.store.feedbackBytes(), 0u);
@@ -268,13 +271,13 @@ void TestServerLimits::gate_newCellsPerClientSpentButCachedCellsServed()
 {
     ManualClock clock;
     ServiceLimits limits;
-    limits.newCellsPerClient = std::make_unique<TokenBuckets>(Rate{30, 60s, 30}, clock.function());
+    limits.gate.newCellsPerClient = std::make_unique<TokenBuckets>(Rate{30, 60s, 30}, clock.function());
     Fixture fixture(std::move(limits));
     LogCapture log;
     // A scan of distinct cells: 30 reach the upstream, the rest get error 3 at once.
     int served = 0;
     for (int i = 0; i < 100; ++i) {
-        auto reply = fixture.service.gate(cell(i), "192.0.2.1");
+        auto reply = fixture.gate.answer(cell(i), "192.0.2.1");
         if (reply.status == 200)
             ++served;
         else
@@ -282,16 +285,16 @@ void TestServerLimits::gate_newCellsPerClientSpentButCachedCellsServed()
     }
     QCOMPARE(served, 30);
     QCOMPARE(fixture.upstreamCalls, 30);
-    QCOMPARE(fixture.service.refusals().newCellsPerClient.get(), 70u);
+    QCOMPARE(fixture.gate.refusals().newCellsPerClient.get(), 70u);
     QVERIFY(log.contains("limit: 192.0.2.1 asked for too many new cells"));
     // The cells already cached are still served to the scanner, on the quick path too.
-    QCOMPARE(fixture.service.gate(cell(5), "192.0.2.1").status, 200);
-    QVERIFY(fixture.service.gateFromCache(cell(5)).has_value());
+    QCOMPARE(fixture.gate.answer(cell(5), "192.0.2.1").status, 200);
+    QVERIFY(fixture.gate.answerFromCache(cell(5)).has_value());
     QCOMPARE(fixture.upstreamCalls, 30);
     // Another client has its own budget; the scanner's comes back with time.
-    QCOMPARE(fixture.service.gate(cell(99), "192.0.2.2").status, 200);
+    QCOMPARE(fixture.gate.answer(cell(99), "192.0.2.2").status, 200);
     clock.now += 2s;
-    QCOMPARE(fixture.service.gate(cell(98), "192.0.2.1").status, 200);
+    QCOMPARE(fixture.gate.answer(cell(98), "192.0.2.1").status, 200);
 }
 
 // One host holds a whole /64: a new address from it is the same client.
@@ -299,14 +302,14 @@ void TestServerLimits::perClientBudgets_keyIpv6ByItsSlash64()
 {
     ManualClock clock;
     ServiceLimits limits;
-    limits.newCellsPerClient = std::make_unique<TokenBuckets>(Rate{1, 60s, 1}, clock.function());
-    limits.feedbackPerClient = std::make_unique<TokenBuckets>(Rate{1, 3600s, 1}, clock.function());
+    limits.gate.newCellsPerClient = std::make_unique<TokenBuckets>(Rate{1, 60s, 1}, clock.function());
+    limits.feedback.perClient = std::make_unique<TokenBuckets>(Rate{1, 3600s, 1}, clock.function());
     Fixture fixture(std::move(limits));
-    QCOMPARE(fixture.service.gate(cell(1), "2001:db8:1:2::1").status, 200);
-    QCOMPARE(errorOf(fixture.service.gate(cell(2), "2001:db8:1:2:dead:beef:0:7")), 3);
-    QCOMPARE(fixture.service.gate(cell(3), "2001:db8:1:3::1").status, 200);
-    QCOMPARE(fixture.service.feedback(form("one"), "2001:db8:1:2::1").status, 200);
-    QCOMPARE(fixture.service.feedback(form("two"), "2001:db8:1:2::2").status, 429);
+    QCOMPARE(fixture.gate.answer(cell(1), "2001:db8:1:2::1").status, 200);
+    QCOMPARE(errorOf(fixture.gate.answer(cell(2), "2001:db8:1:2:dead:beef:0:7")), 3);
+    QCOMPARE(fixture.gate.answer(cell(3), "2001:db8:1:3::1").status, 200);
+    QCOMPARE(fixture.feedback.post(form("one"), "2001:db8:1:2::1").status, 200);
+    QCOMPARE(fixture.feedback.post(form("two"), "2001:db8:1:2::2").status, 429);
     QCOMPARE(fixture.upstreamCalls, 2);
 }
 
@@ -314,20 +317,20 @@ void TestServerLimits::gate_globalUpstreamCeiling()
 {
     ManualClock clock;
     ServiceLimits limits;
-    limits.upstreamCalls = std::make_unique<TokenBuckets>(Rate{600, 60s, 600}, clock.function());
+    limits.gate.upstreamCalls = std::make_unique<TokenBuckets>(Rate{600, 60s, 600}, clock.function());
     Fixture fixture(std::move(limits));
     // Many clients, a cell each: the ceiling holds in all.
     int refused = 0;
     for (int i = 0; i < 700; ++i)
         refused +=
-            fixture.service.gate(cell(i), "10.0." + std::to_string(i / 250) + "." + std::to_string(i % 250))
+            fixture.gate.answer(cell(i), "10.0." + std::to_string(i / 250) + "." + std::to_string(i % 250))
                 .status == 503;
     QCOMPARE(fixture.upstreamCalls, 600);
     QCOMPARE(refused, 100);
-    QCOMPARE(fixture.service.refusals().upstreamCalls.get(), 100u);
-    QCOMPARE(fixture.service.gate(cell(0), "192.0.2.1").status, 200); // cached
+    QCOMPARE(fixture.gate.refusals().upstreamCalls.get(), 100u);
+    QCOMPARE(fixture.gate.answer(cell(0), "192.0.2.1").status, 200); // cached
     clock.now += 1s;
-    QCOMPARE(fixture.service.gate(cell(650), "192.0.2.1").status, 200);
+    QCOMPARE(fixture.gate.answer(cell(650), "192.0.2.1").status, 200);
 }
 
 QTEST_GUILESS_MAIN(TestServerLimits)

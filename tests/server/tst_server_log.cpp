@@ -1,6 +1,6 @@
 // Log lines that no client can forge: every client byte escaped, the access line's shape.
 
-#include "ServiceLog.h"
+#include "core/ServiceLog.h"
 #include "http/AccessLog.h"
 
 #include <QTest>

@@ -2,9 +2,9 @@
 // --metrics-listen address after traffic the test sent, read by a strict parser and by promtool.
 
 #include "EngineFixtures.h"
-#include "Fingerprint.h"
 #include "PrometheusText.h"
 #include "ServerTestSupport.h"
+#include "core/Fingerprint.h"
 #include "http/ListenAddress.h"
 #include "http/Metrics.h"
 

@@ -1,4 +1,4 @@
-#include "RawParams.h"
+#include "core/RawParams.h"
 
 #include <QTest>
 
@@ -16,7 +16,6 @@ class TestServerParams : public QObject
 private slots:
     void parsePairs_keepsValuesAsSent_data();
     void parsePairs_keepsValuesAsSent();
-    void queryOf_rawTextAfterFirstQuestionMark();
 };
 
 void TestServerParams::parsePairs_keepsValuesAsSent_data()
@@ -67,13 +66,6 @@ void TestServerParams::parsePairs_keepsValuesAsSent()
         std::string actual = it == params.end() ? "-" : it->second;
         QCOMPARE(QByteArray::fromStdString(actual), QByteArray::fromStdString(expected[size_t(i)]));
     }
-}
-
-void TestServerParams::queryOf_rawTextAfterFirstQuestionMark()
-{
-    QCOMPARE(queryOf("/api/0.5/gate?&v1=1&v4=a?b"), std::string_view("&v1=1&v4=a?b"));
-    QCOMPARE(queryOf("/api/0.5/feedback?"), std::string_view());
-    QCOMPARE(queryOf("/check/"), std::string_view());
 }
 
 QTEST_APPLESS_MAIN(TestServerParams)

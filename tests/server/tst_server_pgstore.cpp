@@ -3,9 +3,9 @@
 // a database restart under the store, and the executable's --db postgresql://… and --blacklist-*.
 
 #include "EngineFixtures.h"
-#include "Fingerprint.h"
 #include "ServerTestSupport.h"
-#include "ServiceLog.h"
+#include "core/Fingerprint.h"
+#include "core/ServiceLog.h"
 #include "store/PostgresStore.h"
 
 #include <QTest>

@@ -1,9 +1,9 @@
-#include "Conditions.h"
-#include "ForecastJson.h"
-#include "LocalTime.h"
-#include "Providers.h"
 #include "ServerTestSupport.h"
-#include "ServiceLog.h"
+#include "core/ServiceLog.h"
+#include "weather/Conditions.h"
+#include "weather/ForecastJson.h"
+#include "weather/LocalTime.h"
+#include "weather/Providers.h"
 
 #include <QTest>
 

@@ -2,10 +2,10 @@
 // caches stand for two instances, each with its own connections, in front of one fake upstream.
 
 #include "EngineFixtures.h"
-#include "Fingerprint.h"
 #include "PrometheusText.h"
 #include "ServerTestSupport.h"
-#include "ServiceLog.h"
+#include "core/Fingerprint.h"
+#include "core/ServiceLog.h"
 #include "weather/RedisWeatherCache.h"
 
 #include <QTest>

@@ -3,11 +3,11 @@
 // process, and shares them again once Redis is back.
 
 #include "EngineFixtures.h"
-#include "Fingerprint.h"
 #include "ServerTestSupport.h"
-#include "ServiceLog.h"
-#include "http/RedisRateLimiter.h"
-#include "weather/RedisClient.h"
+#include "core/Fingerprint.h"
+#include "core/ServiceLog.h"
+#include "limits/RedisRateLimiter.h"
+#include "redis/RedisClient.h"
 
 #include <QTest>
 

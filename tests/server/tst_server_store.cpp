@@ -1,6 +1,6 @@
-#include "PrivateFiles.h"
-#include "ServiceLog.h"
-#include "ServiceStore.h"
+#include "core/ServiceLog.h"
+#include "store/PrivateFiles.h"
+#include "store/ServiceStore.h"
 
 #include <sys/stat.h>
 

@@ -1,6 +1,7 @@
 // Whose address a request carries: X-Forwarded-For believed from trusted proxies only, read from its
-// end, never past a piece that is no address.
+// end, never past a piece that is no address; and which addresses no database can place.
 
+#include "core/NetAddress.h"
 #include "http/TrustedProxies.h"
 
 #include <QTest>
@@ -22,6 +23,8 @@ private slots:
     void clientAddress_believesTrustedProxiesOnly();
     void clientKey_ipv6ByItsSlash64_data();
     void clientKey_ipv6ByItsSlash64();
+    void isNonPublic_specialRangesAndTheirEdges_data();
+    void isNonPublic_specialRangesAndTheirEdges();
 };
 
 void TestServerTrustedProxies::parse_refusesWhatIsNoNetwork_data()
@@ -37,6 +40,9 @@ void TestServerTrustedProxies::parse_refusesWhatIsNoNetwork_data()
     QTest::newRow("prefix not a number") << std::string("10.0.0.0/x") << false;
     QTest::newRow("no prefix after slash") << std::string("10.0.0.0/") << false;
     QTest::newRow("one bad piece") << std::string("127.0.0.1,300.0.0.1") << false;
+    // An IPv6 zone names an interface of this machine, never a client.
+    QTest::newRow("zone by number") << std::string("fe80::1%1") << false;
+    QTest::newRow("zone by name") << std::string("fe80::1%lo") << false;
 }
 
 void TestServerTrustedProxies::parse_refusesWhatIsNoNetwork()
@@ -132,6 +138,65 @@ void TestServerTrustedProxies::clientKey_ipv6ByItsSlash64()
     QFETCH(std::string, address);
     QFETCH(std::string, key);
     QCOMPARE(clientKey(address), key);
+}
+
+void TestServerTrustedProxies::isNonPublic_specialRangesAndTheirEdges_data()
+{
+    QTest::addColumn<std::string>("address");
+    QTest::addColumn<bool>("nonPublic");
+    const std::pair<const char *, bool> rows[] = {
+        {"0.1.2.3", true},
+        {"1.1.1.1", false},
+        {"10.255.255.255", true},
+        {"100.63.255.255", false},
+        {"100.64.0.1", true},
+        {"100.127.255.255", true},
+        {"100.128.0.0", false},
+        {"127.0.0.1", true},
+        {"169.254.1.1", true},
+        {"172.15.255.255", false},
+        {"172.16.0.1", true},
+        {"172.31.255.255", true},
+        {"172.32.0.0", false},
+        {"192.0.2.1", true},
+        {"192.0.3.1", false},
+        {"192.168.1.1", true},
+        {"198.17.255.255", false},
+        {"198.18.0.1", true},
+        {"198.19.255.255", true},
+        {"198.20.0.0", false},
+        {"198.51.100.7", true},
+        {"203.0.113.9", true},
+        {"223.255.255.255", false},
+        {"224.0.0.1", true},
+        {"255.255.255.255", true},
+        {"::", true},
+        {"::1", true},
+        {"::ff", true},
+        {"::100", false},
+        {"fc00::1", true},
+        {"fdff::1", true},
+        {"fe80::1", true},
+        {"febf::1", true},
+        {"fec0::1", false},
+        {"ff02::1", true},
+        {"2001:db8::1", true},
+        {"2001:db9::1", false},
+        {"2a02:8100::1", false},
+        {"::ffff:10.0.0.1", true},
+        {"::ffff:8.8.8.8", false},
+    };
+    for (const auto &[address, nonPublic] : rows)
+        QTest::newRow(address) << std::string(address) << nonPublic;
+}
+
+void TestServerTrustedProxies::isNonPublic_specialRangesAndTheirEdges()
+{
+    QFETCH(std::string, address);
+    QFETCH(bool, nonPublic);
+    const auto parsed = parseIpAddress(address);
+    QVERIFY(parsed);
+    QCOMPARE(isNonPublic(*parsed), nonPublic);
 }
 
 QTEST_APPLESS_MAIN(TestServerTrustedProxies)

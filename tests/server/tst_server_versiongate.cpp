@@ -1,5 +1,5 @@
-#include "Fingerprint.h"
-#include "VersionGate.h"
+#include "core/Fingerprint.h"
+#include "core/VersionGate.h"
 
 #include <QTest>
 

@@ -1,12 +1,12 @@
 // The whole service over HTTP on 127.0.0.1: routes, envelopes, error codes, bad input, and the
 // executable itself (durable feedback across a kill, clean stop on SIGTERM, --help).
 
-#include "Fingerprint.h"
 #include "Routes.h"
 #include "ServerTestSupport.h"
-#include "ServiceLog.h"
-#include "ServiceStore.h"
+#include "core/Fingerprint.h"
+#include "core/ServiceLog.h"
 #include "http/TrustedProxies.h"
+#include "store/ServiceStore.h"
 
 #include <nlohmann/json.hpp>
 #include <sqlite3.h>
@@ -57,8 +57,9 @@ struct Service
             std::string error;
             return upstream->currentWeather(latitude, longitude, error);
         });
-        service = std::make_unique<WeatherService>(*cache, *store, versions, geocoder, &placeNames);
-        addRoutes(server, *service);
+        gate = std::make_unique<Gate>(*cache, *store, versions, geocoder, &placeNames);
+        feedback = std::make_unique<FeedbackService>(*store);
+        addRoutes(server, *gate, *feedback);
         if (proxies)
             server.setTrustedProxies(std::move(*proxies));
         port = server.bindAndListen("127.0.0.1", 0);
@@ -94,7 +95,8 @@ struct Service
     std::unique_ptr<ServiceStore> store;
     VersionGate versions;
     PlaceNames placeNames;
-    std::unique_ptr<WeatherService> service;
+    std::unique_ptr<Gate> gate;
+    std::unique_ptr<FeedbackService> feedback;
     HttpServer server;
     std::thread thread;
     int port = 0;
