@@ -1,4 +1,5 @@
 #include "Localized.h"
+#include "ProgramOutput.h"
 #include "WXDesktopWindow.h"
 #include "WXDesktopWindowUi.h"
 
@@ -23,14 +24,6 @@ const QRect kFrame(210, 180, 720, 160);
 // is locked, the box (white, whiteColor false) while it is unlocked.
 const QPoint kBoxPoint(4, 60);
 
-QStringList run(const QString &program, const QStringList &arguments)
-{
-    QProcess process;
-    process.start(program, arguments);
-    if (!process.waitForFinished(10000))
-        return {};
-    return QString::fromUtf8(process.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-}
 } // namespace
 
 // The real executable under a real X server: re-opening it toggles its lock, and the align button
@@ -63,7 +56,7 @@ private:
 void TestRelaunch::initTestCase()
 {
     QVERIFY(m_home.isValid());
-    QVERIFY(!run(QStringLiteral("xdotool"), {QStringLiteral("version")}).isEmpty());
+    QVERIFY(!programOutput(QStringLiteral("xdotool"), {QStringLiteral("version")}).isEmpty());
     const QString dir = m_home.filePath(kHostileDir);
     QVERIFY(QDir().mkpath(dir));
     m_copy = dir + QStringLiteral("/nimbara");
@@ -116,12 +109,13 @@ QList<QRect> TestRelaunch::windowsOf(qint64 pid)
 {
     QList<QRect> frames;
     const QStringList ids =
-        run(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                                        QStringLiteral("--pid"), QString::number(pid)});
+        programOutput(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                                  QStringLiteral("--pid"), QString::number(pid)});
     for (const QString &id : ids) {
         QMap<QString, int> values;
-        for (const QString &line : run(QStringLiteral("xdotool"),
-                                       {QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), id}))
+        for (const QString &line :
+             programOutput(QStringLiteral("xdotool"),
+                           {QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), id}))
             values.insert(line.section(QLatin1Char('='), 0, 0), line.section(QLatin1Char('='), 1).toInt());
         frames << QRect(values.value(QStringLiteral("X")), values.value(QStringLiteral("Y")),
                         values.value(QStringLiteral("WIDTH")), values.value(QStringLiteral("HEIGHT")));
@@ -191,9 +185,9 @@ void TestRelaunch::reopenToggles_alignRelaunchesFromHostilePath()
 
     // The align button of the unlocked widget: the new alignment is stored, the application relaunches.
     const QPoint align = alignButtonCenter();
-    QVERIFY(run(QStringLiteral("xdotool"),
-                {QStringLiteral("mousemove"), QString::number(align.x()), QString::number(align.y()),
-                 QStringLiteral("click"), QStringLiteral("1")})
+    QVERIFY(programOutput(QStringLiteral("xdotool"),
+                          {QStringLiteral("mousemove"), QString::number(align.x()),
+                           QString::number(align.y()), QStringLiteral("click"), QStringLiteral("1")})
                 .isEmpty());
     QVERIFY(first->waitForFinished(20000));
     QCOMPARE(first->exitStatus(), QProcess::NormalExit);

@@ -1,4 +1,5 @@
 #include "PrivateXServer.h"
+#include "ProgramOutput.h"
 #include "WidgetHome.h"
 
 #include <QApplication>
@@ -39,14 +40,6 @@ int textPixels(const QRect &area)
     return count;
 }
 
-QStringList run(const QString &program, const QStringList &arguments)
-{
-    QProcess process;
-    process.start(program, arguments);
-    if (!process.waitForFinished(10000))
-        return {};
-    return QString::fromUtf8(process.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-}
 } // namespace
 
 // The real executable under a tiling window manager (i3) on an X server of this test's own: the
@@ -105,9 +98,9 @@ QString TestTilingManager::widgetWindow(qint64 pid) const
 {
     // The widget, not the small windows of the same name (a tray icon's, for one).
     const QStringList ids =
-        run(QStringLiteral("xdotool"),
-            {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
-             QString::number(pid), QStringLiteral("--name"), QStringLiteral("^Nimbara$")});
+        programOutput(QStringLiteral("xdotool"),
+                      {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
+                       QString::number(pid), QStringLiteral("--name"), QStringLiteral("^Nimbara$")});
     for (const QString &id : ids) {
         if (geometryOf(id).width() > 100)
             return id;
@@ -133,8 +126,8 @@ void TestTilingManager::managerPlacement_isNotSaved()
 QRect TestTilingManager::geometryOf(const QString &id)
 {
     QMap<QString, int> values;
-    for (const QString &line :
-         run(QStringLiteral("xdotool"), {QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), id}))
+    for (const QString &line : programOutput(
+             QStringLiteral("xdotool"), {QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), id}))
         values.insert(line.section(QLatin1Char('='), 0, 0), line.section(QLatin1Char('='), 1).toInt());
     return {values.value(QStringLiteral("X")), values.value(QStringLiteral("Y")),
             values.value(QStringLiteral("WIDTH")), values.value(QStringLiteral("HEIGHT"))};
@@ -149,7 +142,7 @@ void TestTilingManager::atFrameBelowTiledWindowsOnEveryWorkspace()
     // At its frame, not in a frame of the manager's.
     QTRY_COMPARE_WITH_TIMEOUT(geometryOf(id), kFrame, 10000);
     const QStringList tree =
-        run(QStringLiteral("xwininfo"), {QStringLiteral("-id"), id, QStringLiteral("-tree")});
+        programOutput(QStringLiteral("xwininfo"), {QStringLiteral("-id"), id, QStringLiteral("-tree")});
     QVERIFY2(tree.filter(QStringLiteral("Parent window id"))
                  .value(0)
                  .contains(QStringLiteral("(the root window)")),
@@ -168,9 +161,10 @@ void TestTilingManager::atFrameBelowTiledWindowsOnEveryWorkspace()
     QTRY_COMPARE_WITH_TIMEOUT(textPixels(kFrame), 0, 10000);
 
     // On another workspace, with nothing tiled there, the widget shows.
-    QVERIFY(!run(QStringLiteral("i3-msg"), {QStringLiteral("workspace"), QStringLiteral("2")}).isEmpty());
+    QVERIFY(!programOutput(QStringLiteral("i3-msg"), {QStringLiteral("workspace"), QStringLiteral("2")})
+                 .isEmpty());
     QTRY_VERIFY_WITH_TIMEOUT(textPixels(kFrame) > 500, 10000);
-    run(QStringLiteral("i3-msg"), {QStringLiteral("workspace"), QStringLiteral("1")});
+    programOutput(QStringLiteral("i3-msg"), {QStringLiteral("workspace"), QStringLiteral("1")});
     QTRY_COMPARE_WITH_TIMEOUT(textPixels(kFrame), 0, 10000);
     tiled.close();
 
