@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Builds and runs every test of the "testing" preset. Named presets run instead: the whole suite
-# under AddressSanitizer and UndefinedBehaviorSanitizer ("asan"), the service's tests under
-# ThreadSanitizer ("tsan"), the fuzz targets for a bounded time each ("fuzz"); every other
-# argument goes to ctest (e.g. `scripts/test.sh testing -R tst_service`). Tests that need a real X
+# Builds and runs the presets in turn: every test ("testing"), the whole suite again under
+# AddressSanitizer and UndefinedBehaviorSanitizer ("asan"), the service's tests under
+# ThreadSanitizer ("tsan"), the fuzz targets for a bounded time each ("fuzz"). Named presets run
+# instead of all four; every other argument goes to ctest (e.g. `scripts/test.sh testing -R tst_service`). Tests that need a real X
 # server get one Xvfb started here; the others run offscreen.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -14,9 +14,13 @@ for arg in "$@"; do
   *) ctest_args+=("$arg") ;;
   esac
 done
-((${#presets[@]})) || presets=(testing)
+((${#presets[@]})) || presets=(testing asan tsan fuzz)
 
 bash scripts/install-deps.sh
+
+# Paths under the clone's parent count as relative in ccache's hashes, so a fresh clone (CI's)
+# reuses what another clone compiled; the four presets are a long build otherwise.
+export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$(cd .. && pwd)}
 
 # A private X server for the whole run, torn down on exit.
 source scripts/xvfb.sh
