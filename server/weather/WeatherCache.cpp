@@ -168,7 +168,7 @@ void WeatherCache::addCounts(Metrics &metrics, std::string cache, const CacheCou
                                           std::pair{"miss", &counts.misses}})
         metrics.addCounter("nimbara_weather_cache_lookups_total", help,
                            {{"cache", cache}, {"result", result}},
-                           [counter] { return static_cast<double>(counter->get()); });
+                           [count = counter] { return static_cast<double>(count->get()); });
 }
 
 void WeatherCache::addMetrics(Metrics &metrics) const
