@@ -6,11 +6,16 @@
 # p50/p99 and the server side's CPU time per request for /check/ and the cached gate at 64 and
 # 1,000 connections, and the CPU cost of a cached gate answer with the cell in Redis against one in
 # process. nginx also stands in for Open-Meteo, so nothing reaches the internet.
+# wrk keeps every connection busy, so at 1,000 connections the latency it reports is mostly the
+# queue that 1,000 requests always in flight make (mean latency = connections / requests per second):
+# the "paced" rows send each of 1,000 connections one request every PACE_MS milliseconds (default
+# 250, 4,000 requests/s in all), the latency of a fleet that is not saturated.
 # Usage: bench/fleet/run.sh [SECONDS [ROUNDS]]   (defaults: 5 seconds, 3 rounds)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 seconds=${1:-5}
 rounds=${2:-3}
+pace_ms=${PACE_MS:-250}
 unset http_proxy HTTP_PROXY all_proxy ALL_PROXY
 
 cmake --preset bench >/dev/null
@@ -114,11 +119,12 @@ cpu_ticks() { # pid... (with their children: nginx's workers)
     echo "$total"
 }
 # "name connections requests/s p50-ms p99-ms errors cpu-µs-per-request" for one round.
-measure() { # name connections url pid...
-    local name=$1 connections=$2 url=$3 before after
+measure() { # name connections url pid...   (PACED=1: one request per connection every pace_ms)
+    local name=$1 connections=$2 url=$3 before after script=()
     shift 3
+    [ -z "${PACED:-}" ] || script=(-s "$work/paced.lua")
     before=$(cpu_ticks "$@")
-    wrk -t2 -c"$connections" -d"${seconds}s" --latency "$url" >"$work/wrk.out"
+    wrk -t2 -c"$connections" -d"${seconds}s" --latency "${script[@]}" "$url" >"$work/wrk.out"
     grep -E 'Non-2xx|Socket errors' "$work/wrk.out" | sed "s/^ */$name $connections: /" >>"$work/errors" || true
     after=$(cpu_ticks "$@")
     awk -v name="$name" -v c="$connections" -v ticks=$((after - before)) -v hz="$(getconf CLK_TCK)" '
@@ -132,6 +138,7 @@ measure() { # name connections url pid...
         "$work/wrk.out"
 }
 fleet="http://127.0.0.1:$fleet_port"
+printf 'function delay() return %d end\n' "$pace_ms" >"$work/paced.lua"
 for _ in $(seq "$rounds"); do
     for c in 64 1000; do
         measure nginx-static-check "$c" "$fleet/check/" "$fleet_nginx_pid"
@@ -139,6 +146,8 @@ for _ in $(seq "$rounds"); do
         measure instance-gate "$c" "http://127.0.0.1:$direct_port$gate" "$direct_pid"
         measure fleet-gate "$c" "$fleet$gate" "$fleet_nginx_pid" "$first_pid" "$second_pid"
     done
+    PACED=1 measure fleet-gate-paced 1000 "$fleet$gate" "$fleet_nginx_pid" "$first_pid" "$second_pid"
+    PACED=1 measure instance-gate-paced 1000 "http://127.0.0.1:$direct_port$gate" "$direct_pid"
     # The cost of the cache on the instance alone: in process against Redis (CPU per request).
     measure instance-gate-redis 64 "http://127.0.0.1:$first_port$gate" "$first_pid"
 done >"$work/results"
