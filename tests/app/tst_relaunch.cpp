@@ -57,6 +57,11 @@ void TestRelaunch::initTestCase()
 {
     QVERIFY(m_home.isValid());
     QVERIFY(!programOutput(QStringLiteral("xdotool"), {QStringLiteral("version")}).isEmpty());
+    // The locked widget shows the desktop through its box: black, whatever an earlier test on the
+    // same display painted there.
+    QCOMPARE(
+        QProcess::execute(QStringLiteral("hsetroot"), {QStringLiteral("-solid"), QStringLiteral("#000000")}),
+        0);
     const QString dir = m_home.filePath(kHostileDir);
     QVERIFY(QDir().mkpath(dir));
     m_copy = dir + QStringLiteral("/nimbara");
