@@ -2,8 +2,8 @@
 # Builds and runs the presets in turn: every test ("testing"), the whole suite again under
 # AddressSanitizer and UndefinedBehaviorSanitizer ("asan"), the service's tests under
 # ThreadSanitizer ("tsan"), the fuzz targets for a bounded time each ("fuzz"). Named presets run
-# instead of all four; every other argument goes to ctest (e.g. `scripts/test.sh testing -R tst_service`). Tests that need a real X
-# server get one Xvfb started here; the others run offscreen.
+# instead of all four; every other argument goes to ctest (e.g. `scripts/test.sh testing -R
+# tst_service`). Tests that need a real X server get one Xvfb started here; the others run offscreen.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 presets=()
