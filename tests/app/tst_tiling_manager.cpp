@@ -191,22 +191,10 @@ int main(int argc, char *argv[])
     PrivateXServer server;
     if (!server.start(QSize(1280, 800)))
         return 1;
-    int status = 1;
-    {
-        QApplication app(argc, argv);
-        QProcess manager;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("HOME"), config.path());
-        manager.setProcessEnvironment(env);
-        manager.start(QStringLiteral("i3"), {QStringLiteral("-c"), file.fileName()});
-        if (!server.waitForWindowManager())
-            return 1;
-        TestTilingManager test;
-        status = QTest::qExec(&test, argc, argv);
-        manager.terminate();
-        manager.waitForFinished();
-    }
-    return status;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("HOME"), config.path());
+    return PrivateXServer::execUnderWindowManager<TestTilingManager>(
+        argc, argv, QStringLiteral("i3"), {QStringLiteral("-c"), file.fileName()}, env);
 }
 
 #include "tst_tiling_manager.moc"

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <QApplication>
 #include <QFile>
 #include <QProcess>
 #include <QSize>
+#include <QTest>
 #include <QThread>
 
 #include <csignal>
@@ -60,6 +62,25 @@ public:
             QThread::msleep(50);
         }
         return false;
+    }
+
+    // Runs the tests of `Test` with a window manager (`program`) on this server, ended after them.
+    template <typename Test>
+    static int
+    execUnderWindowManager(int argc, char *argv[], const QString &program, const QStringList &arguments = {},
+                           const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
+    {
+        QApplication app(argc, argv);
+        QProcess manager;
+        manager.setProcessEnvironment(environment);
+        manager.start(program, arguments);
+        if (!waitForWindowManager())
+            return 1;
+        Test test;
+        const int status = QTest::qExec(&test, argc, argv);
+        manager.terminate();
+        manager.waitForFinished();
+        return status;
     }
 
     QString name() const { return m_name; }

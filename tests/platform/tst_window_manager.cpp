@@ -131,20 +131,7 @@ int main(int argc, char *argv[])
     PrivateXServer server;
     if (!server.start(QSize(1280, 800)))
         return 1;
-
-    int status = 1;
-    {
-        QApplication app(argc, argv);
-        QProcess manager;
-        manager.start(QStringLiteral("openbox"), {});
-        if (!server.waitForWindowManager())
-            return 1;
-        TestWindowManager test;
-        status = QTest::qExec(&test, argc, argv);
-        manager.terminate();
-        manager.waitForFinished();
-    }
-    return status;
+    return PrivateXServer::execUnderWindowManager<TestWindowManager>(argc, argv, QStringLiteral("openbox"));
 }
 
 #include "tst_window_manager.moc"
