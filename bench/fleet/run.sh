@@ -9,7 +9,10 @@
 # wrk keeps every connection busy, so at 1,000 connections the latency it reports is mostly the
 # queue that 1,000 requests always in flight make (mean latency = connections / requests per second):
 # the "paced" rows send each of 1,000 connections one request every PACE_MS milliseconds (default
-# 250, 4,000 requests/s in all), the latency of a fleet that is not saturated.
+# 250, 4,000 requests/s in all), the latency of a fleet that is not saturated. The "cold" row comes
+# right after nginx was told to reload: new workers with no kept-alive connection to the instances,
+# as after a restart, so that a thousand clients open a thousand upstream connections at once.
+# The fleet rows also give nginx's part of the CPU time per request.
 # Usage: bench/fleet/run.sh [SECONDS [ROUNDS]]   (defaults: 5 seconds, 3 rounds)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -83,12 +86,13 @@ sed -e "s/^\( *\)listen 80 /\1listen 127.0.0.1:$fleet_port /" -e '/listen \[::\]
     -e "s/server 127.0.0.1:8472 /server 127.0.0.1:$second_port /" -e '/server 127.0.0.1:8473 /d' \
     -e '/^ *limit_req /d' -e '/^ *limit_conn /d' \
     deploy/nginx/nimbara-weatherd.conf >"$work/fleet/nimbara-weatherd.conf"
+# The main configuration as deploy/nginx/nginx.conf.sed leaves Debian's.
 cat >"$work/fleet/nginx.conf" <<CONF
 worker_processes auto;
+worker_rlimit_nofile 20000;
 pid $work/fleet/nginx.pid;
 error_log $work/fleet/error.log warn;
-events { worker_connections 8192; }
-worker_rlimit_nofile 20000;
+events { worker_connections 8192; multi_accept on; }
 http {
     access_log off;
     $(temp_paths "$work/fleet")
@@ -118,34 +122,53 @@ cpu_ticks() { # pid... (with their children: nginx's workers)
     done
     echo "$total"
 }
-# "name connections requests/s p50-ms p99-ms errors cpu-µs-per-request" for one round.
+# "name connections requests/s p50-ms p99-ms errors cpu-µs-per-request first-pid's-part" for one
+# round; the part of the first pid (nginx in the fleet rows) only where there are several.
 measure() { # name connections url pid...   (PACED=1: one request per connection every pace_ms)
-    local name=$1 connections=$2 url=$3 before after script=()
+    local name=$1 connections=$2 url=$3 before after first_before first_after script=()
     shift 3
     [ -z "${PACED:-}" ] || script=(-s "$work/paced.lua")
     before=$(cpu_ticks "$@")
+    first_before=$(cpu_ticks "$1")
     wrk -t2 -c"$connections" -d"${seconds}s" --latency "${script[@]}" "$url" >"$work/wrk.out"
     grep -E 'Non-2xx|Socket errors' "$work/wrk.out" | sed "s/^ */$name $connections: /" >>"$work/errors" || true
     after=$(cpu_ticks "$@")
-    awk -v name="$name" -v c="$connections" -v ticks=$((after - before)) -v hz="$(getconf CLK_TCK)" '
+    first_after=$(cpu_ticks "$1")
+    awk -v name="$name" -v c="$connections" -v ticks=$((after - before)) -v first=$((first_after - first_before)) \
+        -v several=$(($# > 1)) -v round="$round" -v hz="$(getconf CLK_TCK)" '
         function ms(v) { if (v ~ /us$/) return v / 1000; if (v ~ /ms$/) return v + 0; if (v ~ /s$/) return v * 1000; return v }
         /^ +50%/ { p50 = ms($2) }
         /^ +99%/ { p99 = ms($2) }
         /requests in/ { requests = $1 }
         /^Requests\/sec:/ { rps = $2 }
         /Non-2xx|Socket errors/ { errors = "yes" }
-        END { printf "%s %d %.0f %.3f %.3f %s %.1f\n", name, c, rps, p50, p99, (errors == "" ? "-" : "yes"), ticks / hz * 1e6 / requests }' \
+        END { printf "%s %d %.0f %.3f %.3f %s %.1f %s %d\n", name, c, rps, p50, p99, (errors == "" ? "-" : "yes"),
+                     ticks / hz * 1e6 / requests, (several ? sprintf("%.1f", first / hz * 1e6 / requests) : "-"), round }' \
         "$work/wrk.out"
+}
+# nginx reloaded: new workers, with none of the old ones' kept-alive connections to the instances.
+reload_fleet_nginx() {
+    local old count pid
+    old=$(ps -o pid= --ppid "$fleet_nginx_pid")
+    count=$(echo "$old" | wc -l)
+    kill -HUP "$fleet_nginx_pid"
+    for _ in $(seq 200); do
+        sleep 0.05
+        for pid in $old; do kill -0 "$pid" 2>/dev/null && continue 2; done
+        [ "$(ps -o pid= --ppid "$fleet_nginx_pid" | wc -l)" -eq "$count" ] && break
+    done
 }
 fleet="http://127.0.0.1:$fleet_port"
 printf 'function delay() return %d end\n' "$pace_ms" >"$work/paced.lua"
-for _ in $(seq "$rounds"); do
+for round in $(seq "$rounds"); do
     for c in 64 1000; do
         measure nginx-static-check "$c" "$fleet/check/" "$fleet_nginx_pid"
         measure instance-check "$c" "http://127.0.0.1:$direct_port/check/" "$direct_pid"
         measure instance-gate "$c" "http://127.0.0.1:$direct_port$gate" "$direct_pid"
         measure fleet-gate "$c" "$fleet$gate" "$fleet_nginx_pid" "$first_pid" "$second_pid"
     done
+    reload_fleet_nginx
+    measure fleet-gate-cold 1000 "$fleet$gate" "$fleet_nginx_pid" "$first_pid" "$second_pid"
     PACED=1 measure fleet-gate-paced 1000 "$fleet$gate" "$fleet_nginx_pid" "$first_pid" "$second_pid"
     PACED=1 measure instance-gate-paced 1000 "http://127.0.0.1:$direct_port$gate" "$direct_pid"
     # The cost of the cache on the instance alone: in process against Redis (CPU per request).
@@ -153,19 +176,29 @@ for _ in $(seq "$rounds"); do
 done >"$work/results"
 
 echo "wrk -t2 -d${seconds}s on loopback, best of $rounds rounds; $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg)"
-printf '%-20s %6s %11s %8s %9s %9s %12s %s\n' measurement conns requests/s 'x static' 'p50 ms' 'p99 ms' 'CPU µs/req' errors
+printf '%-20s %6s %11s %8s %9s %9s %12s %10s %s\n' measurement conns requests/s 'x static' 'p50 ms' 'p99 ms' 'CPU µs/req' 'of it nginx' errors
 awk '
     { k = $1 " " $2
       if (!(k in rps)) order[++n] = k
       if ($3 > rps[k]) { rps[k] = $3; p50[k] = $4; p99[k] = $5 }
-      if (!(k in cpu) || $7 < cpu[k]) cpu[k] = $7
-      if ($6 != "-") errors[k] = "yes" }
+      if (!(k in cpu) || $7 < cpu[k]) { cpu[k] = $7; front[k] = $8 }
+      if ($6 != "-") errors[k] = "yes"
+      if ($1 == "fleet-gate") fleet[$9 " " $2] = $7 }
     END {
       for (i = 1; i <= n; i++) {
         k = order[i]; split(k, part, " ")
         base = rps["nginx-static-check " part[2]]
-        printf "%-20s %6d %11d %8.2f %9.3f %9.3f %12.1f %s\n", part[1], part[2], rps[k], rps[k] / base, p50[k], p99[k], cpu[k], (k in errors ? "yes" : "-")
+        printf "%-20s %6d %11d %8.2f %9.3f %9.3f %12.1f %10s %s\n", part[1], part[2], rps[k], rps[k] / base, p50[k], p99[k], cpu[k], front[k], (k in errors ? "yes" : "-")
       }
+      # The machine drifts between rounds (other loads, frequency): the ratio of the two figures
+      # taken minutes apart says less than the ratio within each round, a few seconds apart.
+      for (rounds = 0; ((rounds + 1) " 64") in fleet; rounds++) {
+        value = fleet[(rounds + 1) " 1000"] / fleet[(rounds + 1) " 64"]
+        for (r = rounds; r > 0 && ratio[r] > value; r--) ratio[r + 1] = ratio[r]
+        ratio[r + 1] = value
+      }
+      printf "\nfleet CPU per request at 1000 connections / at 64, within a round: median %.2f (%.2f to %.2f)\n",
+        (rounds % 2 ? ratio[(rounds + 1) / 2] : (ratio[rounds / 2] + ratio[rounds / 2 + 1]) / 2), ratio[1], ratio[rounds]
       printf "\nfleet gate / instance gate: %.2f at 64, %.2f at 1000 connections\n",
         rps["fleet-gate 64"] / rps["instance-gate 64"], rps["fleet-gate 1000"] / rps["instance-gate 1000"]
       printf "cached gate CPU on the instance: %.1f µs in process, %.1f µs with Redis (+%.1f µs)\n",

@@ -60,6 +60,7 @@ files=(
   /usr/lib/systemd/system/nimbara-weatherd@.service
   /usr/share/doc/nimbara-weatherd/examples/README.md
   /usr/share/doc/nimbara-weatherd/examples/nimbara-weatherd.conf
+  /usr/share/doc/nimbara-weatherd/examples/nginx.conf.sed
 )
 for lang in en de fr es ru; do files+=("/usr/share/nimbara/translations/nimbara_$lang.qm"); done
 files+=(/usr/share/man/man1/nimbara.1.gz /usr/share/man/man1/nimbara-weatherd.1.gz)

@@ -374,13 +374,23 @@ struct TwoInstances
     WeatherdProcess two;
 };
 
+// Applies a sed script (deploy/nginx/nginx.conf.sed) to a file in place, as an operator would.
+inline bool editWithSed(const QString &script, const QString &path)
+{
+    QProcess sed;
+    sed.setProcessChannelMode(QProcess::ForwardedChannels);
+    sed.start(QStringLiteral("sed"), {QStringLiteral("-i"), QStringLiteral("-f"), script, path});
+    return sed.waitForFinished(10000) && sed.exitStatus() == QProcess::NormalExit && sed.exitCode() == 0;
+}
+
 // nginx with a site configuration given as text, in a prefix of its own (temp paths, pid and logs in
 // a temporary directory; as "nobody" when the test runs as root). The site must listen on a port
-// the caller chose and names in listenPort.
+// the caller chose and names in listenPort. The main configuration has the shape of Debian's, with
+// the edits of mainEdits (a sed script) applied to it.
 class NginxServer
 {
 public:
-    NginxServer(const QByteArray &site, int listenPort)
+    NginxServer(const QByteArray &site, int listenPort, const QString &mainEdits)
         : listenPort(listenPort)
     {
         QFile siteFile(dir.filePath(QStringLiteral("site.conf")));
@@ -393,16 +403,20 @@ public:
                                 "pid " +
                                 dir.filePath(QStringLiteral("nginx.pid")).toUtf8() +
                                 ";\n"
-                                "events { worker_connections 4096; }\n"
+                                "events {\n"
+                                "\tworker_connections 768;\n"
+                                "\t# multi_accept on;\n"
+                                "}\n"
                                 "http {\n"
                                 "    access_log off;\n" +
                                 temps + "    include " + siteFile.fileName().toUtf8() + ";\n}\n";
         if (!dir.isValid() || !siteFile.open(QIODevice::WriteOnly) || siteFile.write(site) != site.size() ||
-            !mainFile.open(QIODevice::WriteOnly) || mainFile.write(main) != main.size() ||
-            !giveToTool(dir.path()))
+            !mainFile.open(QIODevice::WriteOnly) || mainFile.write(main) != main.size())
             return;
         siteFile.close();
         mainFile.close();
+        if (!editWithSed(mainEdits, mainFile.fileName()) || !giveToTool(dir.path()))
+            return;
         const QStringList arguments{
             QStringLiteral("-p"), dir.path(),          QStringLiteral("-e"), errorLogPath(),
             QStringLiteral("-c"), mainFile.fileName(), QStringLiteral("-g"), QStringLiteral("daemon off;")};

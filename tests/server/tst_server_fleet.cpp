@@ -198,6 +198,7 @@ private slots:
     void feedback_overLimitRefusedAndNotStored();
     void redisStopped_answersGoOnThenSharedAgain();
     void requestPastReadTimeout_leavesTheInstancesIn();
+    void mainEdits_onDebiansConfiguration();
 
 private:
     // The shipped configuration with loopback ports instead of 80 and 8471 to 8473; nothing else.
@@ -286,7 +287,7 @@ void TestServerFleet::initTestCase()
     const int nginxPort = freeLoopbackPort();
     QString site;
     QVERIFY(shippedSite(site, nginxPort));
-    nginx = std::make_unique<NginxServer>(site.toUtf8(), nginxPort);
+    nginx = std::make_unique<NginxServer>(site.toUtf8(), nginxPort, QStringLiteral(NIMBARA_NGINX_MAIN_EDITS));
     QVERIFY2(nginx->isReady(), nginx->errorLog().constData());
 }
 
@@ -450,7 +451,7 @@ void TestServerFleet::requestPastReadTimeout_leavesTheInstancesIn()
     QVERIFY(shippedSite(site, port));
     QVERIFY(replaceOnce(site, QStringLiteral("proxy_read_timeout 15s;"),
                         QStringLiteral("proxy_read_timeout 1s;")));
-    NginxServer impatient(site.toUtf8(), port);
+    NginxServer impatient(site.toUtf8(), port, QStringLiteral(NIMBARA_NGINX_MAIN_EDITS));
     QVERIFY2(impatient.isReady(), impatient.errorLog().constData());
     const std::string held = gateTarget(7, 11.02);
     for (int instance : ports)
@@ -469,6 +470,45 @@ void TestServerFleet::requestPastReadTimeout_leavesTheInstancesIn()
         const auto answer = getFrom("127.9.2." + std::to_string(i + 1), port, held);
         QVERIFY2(answeredOk(answer), (answer.head + "\n" + answer.body).c_str());
     }
+}
+
+// The edits deploy/README.md makes to Debian's main configuration (every test above runs with them on
+// a configuration of its shape): what they set, once however often they run, and nginx takes it.
+void TestServerFleet::mainEdits_onDebiansConfiguration()
+{
+    const QString stockPath = QStringLiteral("/etc/nginx/nginx.conf");
+    QFile stock(stockPath);
+    if (!stock.open(QIODevice::ReadOnly))
+        QSKIP("Debian's /etc/nginx/nginx.conf is not installed here");
+    const QString stockText = QString::fromUtf8(stock.readAll());
+    QTemporaryDir dir;
+    const QString edited = dir.filePath(QStringLiteral("nginx.conf"));
+    QVERIFY(QFile::copy(stockPath, edited));
+    for (int run = 0; run < 2; ++run)
+        QVERIFY(editWithSed(QStringLiteral(NIMBARA_NGINX_MAIN_EDITS), edited));
+
+    QFile editedFile(edited);
+    QVERIFY(editedFile.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(editedFile.readAll());
+    const auto lines = [&](const QString &pattern) {
+        return text.count(QRegularExpression(QStringLiteral("^[ \\t]*") + pattern + QStringLiteral(";$"),
+                                             QRegularExpression::MultilineOption));
+    };
+    QCOMPARE(lines(QStringLiteral("worker_rlimit_nofile 20000")), 1);
+    QCOMPARE(lines(QStringLiteral("worker_connections 8192")), 1);
+    QCOMPARE(lines(QStringLiteral("worker_connections \\d+")), 1);
+    QCOMPARE(lines(QStringLiteral("multi_accept on")), 1);
+    // Nothing else changed: one line more than Debian's, the rest as it was.
+    QCOMPARE(text.count(QLatin1Char('\n')), stockText.count(QLatin1Char('\n')) + 1);
+
+    // nginx reads the machine's own logs and sites with it: only root may ask it.
+    if (::geteuid() != 0)
+        QSKIP("nginx -t on the machine's configuration needs root");
+    QProcess check;
+    check.setProcessChannelMode(QProcess::MergedChannels);
+    check.start(QStringLiteral("/usr/sbin/nginx"), {QStringLiteral("-t"), QStringLiteral("-c"), edited});
+    QVERIFY(check.waitForFinished(10000));
+    QVERIFY2(check.exitCode() == 0, check.readAll().constData());
 }
 
 QTEST_GUILESS_MAIN(TestServerFleet)
