@@ -86,9 +86,10 @@ sed -e "s/^\( *\)listen 80 /\1listen 127.0.0.1:$fleet_port /" -e '/listen \[::\]
     -e "s/server 127.0.0.1:8472 /server 127.0.0.1:$second_port /" -e '/server 127.0.0.1:8473 /d' \
     -e '/^ *limit_req /d' -e '/^ *limit_conn /d' \
     deploy/nginx/nimbara-weatherd.conf >"$work/fleet/nimbara-weatherd.conf"
-# The main configuration as deploy/nginx/nginx.conf.sed leaves Debian's.
+# The main configuration as deploy/README.md leaves Debian's on a machine that nginx shares with the
+# instances: nginx.conf.sed's edits, and two workers per core.
 cat >"$work/fleet/nginx.conf" <<CONF
-worker_processes auto;
+worker_processes $((2 * $(nproc)));
 worker_rlimit_nofile 20000;
 pid $work/fleet/nginx.pid;
 error_log $work/fleet/error.log warn;
@@ -160,13 +161,13 @@ reload_fleet_nginx() {
 }
 fleet="http://127.0.0.1:$fleet_port"
 printf 'function delay() return %d end\n' "$pace_ms" >"$work/paced.lua"
+# Each measurement at 64 and at 1,000 connections one right after the other: the machine drifts
+# over a round (other loads, frequency), and their ratio should not.
 for round in $(seq "$rounds"); do
-    for c in 64 1000; do
-        measure nginx-static-check "$c" "$fleet/check/" "$fleet_nginx_pid"
-        measure instance-check "$c" "http://127.0.0.1:$direct_port/check/" "$direct_pid"
-        measure instance-gate "$c" "http://127.0.0.1:$direct_port$gate" "$direct_pid"
-        measure fleet-gate "$c" "$fleet$gate" "$fleet_nginx_pid" "$first_pid" "$second_pid"
-    done
+    for c in 64 1000; do measure nginx-static-check "$c" "$fleet/check/" "$fleet_nginx_pid"; done
+    for c in 64 1000; do measure instance-check "$c" "http://127.0.0.1:$direct_port/check/" "$direct_pid"; done
+    for c in 64 1000; do measure instance-gate "$c" "http://127.0.0.1:$direct_port$gate" "$direct_pid"; done
+    for c in 64 1000; do measure fleet-gate "$c" "$fleet$gate" "$fleet_nginx_pid" "$first_pid" "$second_pid"; done
     reload_fleet_nginx
     measure fleet-gate-cold 1000 "$fleet$gate" "$fleet_nginx_pid" "$first_pid" "$second_pid"
     PACED=1 measure fleet-gate-paced 1000 "$fleet$gate" "$fleet_nginx_pid" "$first_pid" "$second_pid"
@@ -190,8 +191,8 @@ awk '
         base = rps["nginx-static-check " part[2]]
         printf "%-20s %6d %11d %8.2f %9.3f %9.3f %12.1f %10s %s\n", part[1], part[2], rps[k], rps[k] / base, p50[k], p99[k], cpu[k], front[k], (k in errors ? "yes" : "-")
       }
-      # The machine drifts between rounds (other loads, frequency): the ratio of the two figures
-      # taken minutes apart says less than the ratio within each round, a few seconds apart.
+      # The machine drifts between rounds: the ratio of the best figures, taken minutes apart, says
+      # less than the ratio within each round, taken one right after the other.
       for (rounds = 0; ((rounds + 1) " 64") in fleet; rounds++) {
         value = fleet[(rounds + 1) " 1000"] / fleet[(rounds + 1) " 64"]
         for (r = rounds; r > 0 && ratio[r] > value; r--) ratio[r + 1] = ratio[r]
